@@ -1,0 +1,3 @@
+#include <sonark/version.h>
+
+const char* SonarkVersionString() { return TESSEL_VERSION; }
