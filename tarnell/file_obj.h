@@ -1,9 +1,9 @@
 #pragma once
 
+#include <tarnell/ref_obj.h>
+
 #include <climits>
 #include <cstdio>
-
-#include <tarnell/ref_obj.h>
 
 class CInternetDownload;
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <tarnell/ref_obj.h>
+
 #include <memory>
 #include <vector>
-
-#include <tarnell/ref_obj.h>
 
 // One separately allocated stretch of a memory object.
 struct _zeDataBlock {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <tarnell/export.h>
+
 #include <atomic>
 #include <cstdint>
-
-#include <tarnell/export.h>
 
 // A reference-counted data object: a byte stream (file or memory) with a data window, the
 // stretch of the stream that holds the payload. Window reads may run in loop mode, where
@@ -70,7 +70,7 @@ class TARNELL_API CRefObj {
   // Window operations shared by files and memory. `start` and `end` are the window in Tell()
   // coordinates; the window is usable when 0 <= start < end.
   long ReadWindow(char* buf, long count, long start, long end);
-  long WriteWindow(const char* buf, long count, int append, long start, long* end);
+  long WriteWindow(const char* buf, long count, int append, long* end);
   int SeekInWindow(long offset, long start, long end, long virtual_start);
 
  private:
