@@ -19,5 +19,10 @@ constexpr uint32_t kErrNotRiff = 0x20000102;            // not a RIFF file
 constexpr uint32_t kErrTooDeep = 0x20000103;            // lists nested deeper than 49 levels
 constexpr uint32_t kErrNoInternetSession = 0x20001000;
 constexpr uint32_t kErrNoDownload = 0x20001001;
+constexpr uint32_t kErrRegNotFound = 0x20001100;        // no such registry key or value
+constexpr uint32_t kErrRegDamaged = 0x20001101;         // settings file unreadable; set aside
+constexpr uint32_t kErrRegIo = 0x20001102;              // settings file not readable or writable
+constexpr uint32_t kErrRegInvalid = 0x20001103;         // bad key or value name or argument
+constexpr uint32_t kErrRegBufferTooSmall = 0x20001104;  // enumerated name does not fit
 
 }  // namespace tarnell
