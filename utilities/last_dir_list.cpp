@@ -1,0 +1,127 @@
+#include <utilities/last_dir_list.h>
+
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+std::unique_ptr<_lastDirList> make_entry(const char* path, FILETIME time, int value) {
+  if (path == nullptr) return nullptr;
+  size_t length = strlen(path);
+  // A cut path would name another directory, so it is refused rather than shortened.
+  if (length >= static_cast<size_t>(kLastDirPathSize)) return nullptr;
+  auto entry = std::make_unique<_lastDirList>();
+  memcpy(entry->path, path, length + 1);
+  entry->time = time;
+  entry->value = value;
+  return entry;
+}
+
+bool earlier(const FILETIME& a, const FILETIME& b) {
+  return utilities::file_time_value(a) < utilities::file_time_value(b);
+}
+
+}  // namespace
+
+CLastDirList::CLastDirList() = default;
+
+CLastDirList::CLastDirList(const CLastDirList& other) { *this = other; }
+
+CLastDirList& CLastDirList::operator=(const CLastDirList& other) {
+  if (this == &other) return *this;
+  Entries copy;
+  for (const auto& entry : other.entries_) copy.push_back(std::make_unique<_lastDirList>(*entry));
+  entries_.swap(copy);
+  return *this;
+}
+
+CLastDirList::~CLastDirList() = default;
+
+CLastDirList::Entries::iterator CLastDirList::Find(const char* path) {
+  if (path == nullptr) return entries_.end();
+  for (auto it = entries_.begin(); it != entries_.end(); ++it)
+    if (strcmp((*it)->path, path) == 0) return it;
+  return entries_.end();
+}
+
+CLastDirList::Entries::const_iterator CLastDirList::Find(const char* path) const {
+  return const_cast<CLastDirList*>(this)->Find(path);
+}
+
+void CLastDirList::InsertByTime(std::unique_ptr<_lastDirList> entry) {
+  auto it = entries_.begin();
+  while (it != entries_.end() && !earlier((*it)->time, entry->time)) ++it;
+  entries_.insert(it, std::move(entry));
+}
+
+int CLastDirList::Add(const char* path, FILETIME time, int value, int /*unused*/) {
+  auto entry = make_entry(path, time, value);
+  if (!entry) return 0;
+  InsertByTime(std::move(entry));
+  return 1;
+}
+
+int CLastDirList::AddPtr(_lastDirList* entry, int sorted) {
+  if (entry == nullptr) return 0;
+  std::unique_ptr<_lastDirList> owned(entry);
+  // The caller may have filled the whole buffer without a terminator.
+  owned->path[kLastDirPathSize - 1] = '\0';
+  if (sorted)
+    InsertByTime(std::move(owned));
+  else
+    entries_.push_back(std::move(owned));
+  return 1;
+}
+
+int CLastDirList::MoveOrAddToTop(const char* path) {
+  auto entry = make_entry(path, utilities::current_file_time(), kLastDirNewValue);
+  if (!entry) return 0;
+  auto it = Find(path);
+  if (it != entries_.end()) {
+    entry->value = (*it)->value;
+    entries_.erase(it);
+  }
+  entries_.push_front(std::move(entry));
+  return 1;
+}
+
+int CLastDirList::UpdateOrAdd(const char* path, FILETIME time, int value, int resort) {
+  auto it = Find(path);
+  if (it == entries_.end()) return Add(path, time, value);
+  (*it)->time = time;
+  (*it)->value = value;
+  if (resort) {
+    std::unique_ptr<_lastDirList> entry = std::move(*it);
+    entries_.erase(it);
+    InsertByTime(std::move(entry));
+  }
+  return 1;
+}
+
+void CLastDirList::Sort() {
+  entries_.sort([](const auto& a, const auto& b) { return earlier(b->time, a->time); });
+}
+
+int CLastDirList::ContainsDir(const char* path) const { return Find(path) != entries_.end(); }
+
+int CLastDirList::DeletePath(const char* path) {
+  auto it = Find(path);
+  if (it == entries_.end()) return 0;
+  entries_.erase(it);
+  return 1;
+}
+
+int CLastDirList::DeleteIndex(int index) {
+  if (index < 0 || index >= Count()) return 0;
+  entries_.erase(std::next(entries_.begin(), index));
+  return 1;
+}
+
+void CLastDirList::DeleteAll() { entries_.clear(); }
+
+_lastDirList* CLastDirList::Index(int index) const {
+  if (index < 0 || index >= Count()) return nullptr;
+  return std::next(entries_.begin(), index)->get();
+}
+
+int CLastDirList::Count() const { return static_cast<int>(entries_.size()); }
