@@ -154,6 +154,7 @@ long CFileObj::Read(char* buf, long count) {
       std::fread(buf, 1, static_cast<size_t>(count < available ? count : available), stream_);
   position_ += static_cast<long>(got);
   last_was_read_ = true;
+  if (got < static_cast<size_t>(count)) std::clearerr(stream_);
   return static_cast<long>(got);
 }
 
@@ -164,6 +165,8 @@ long CFileObj::Write(const char* buf, long count) {
   const size_t written = std::fwrite(buf, 1, static_cast<size_t>(count), stream_);
   position_ += static_cast<long>(written);
   if (position_ > end_) end_ = position_;
+  // A refused write (a read-only stream) must not leave the stream failing later reads.
+  if (written < static_cast<size_t>(count)) std::clearerr(stream_);
   // Flushed every time so that a reader polling the size (a download's owner) sees the data.
   std::fflush(stream_);
   return static_cast<long>(written);

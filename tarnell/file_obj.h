@@ -69,7 +69,7 @@ class TARNELL_API CFileObj : public CRefObj {
   // stdio needs a positioning call between a read and a following write.
   bool last_was_read_ = false;
   // Owned: the internet download that fills this file, null unless opened from the internet.
-  CInternetDownload* download_ = nullptr;
+  [[maybe_unused]] CInternetDownload* download_ = nullptr;
 };
 
 // 1 when `path` names a file that can be opened for reading, else 0.

@@ -71,6 +71,10 @@ TEST_F(FileObjTest, ReadOnlyFileRefusesWrites) {
   EXPECT_EQ(file_.WriteData("abcd", 4, 1), -1);
   EXPECT_EQ(file_.Write("abcd", 4), 0);
   EXPECT_EQ(file_.Size(), 20);
+  EXPECT_EQ(file_.Tell(), 0);
+  char buf[4];
+  ASSERT_EQ(file_.Read(buf, 4), 4);
+  EXPECT_EQ(buf[3], 3);
 }
 
 TEST_F(FileObjTest, OpenRefusesWhatIsNoReadableFile) {
