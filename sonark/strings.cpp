@@ -70,8 +70,8 @@ SONARK_API int SonarkLoadString(const char* key, char* out, long size) {
 
 namespace sonark {
 
-size_t FormatFromPattern(char* out, size_t size, const char* pattern,
-                         std::initializer_list<PatternArg> args) {
+SONARK_API size_t FormatFromPattern(char* out, size_t size, const char* pattern,
+                                    std::initializer_list<PatternArg> args) {
   if (out == nullptr || size == 0) return 0;
   size_t pos = 0;
   auto put = [&](const char* text, size_t length) {

@@ -13,7 +13,7 @@ SONARK_API int SonarkLoadString(const char* key, char* out, long size);
 namespace sonark {
 
 // One value for FormatFromPattern: a text (for %s) or a number (for %d, %i, %u, %x, %X).
-struct PatternArg {
+struct SONARK_API PatternArg {
   PatternArg(const char* t) : text(t ? t : ""), is_text(true) {}
   PatternArg(long n) : number(n) {}
   PatternArg(int n) : number(n) {}
@@ -27,7 +27,7 @@ struct PatternArg {
 // suit that value (or has none left) is copied as written instead of being trusted. Flags,
 // width and precision are honoured. Writes at most size - 1 characters and a terminator;
 // returns the characters written.
-size_t FormatFromPattern(char* out, size_t size, const char* pattern,
-                         std::initializer_list<PatternArg> args);
+SONARK_API size_t FormatFromPattern(char* out, size_t size, const char* pattern,
+                                    std::initializer_list<PatternArg> args);
 
 }  // namespace sonark

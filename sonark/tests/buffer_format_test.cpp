@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/decoder.h>
-#include <sonark/strings.h>
 #include <sonark/tests/pcm_test_support.h>
 
 #include <cstring>
@@ -304,14 +303,6 @@ TEST(SoundFormatToString, DescribesTheFormatWithTheEngineTexts) {
   SoundFormatToString(&cd, small, 6, nullptr);
   EXPECT_STREQ(small, "PCM, ");
   EXPECT_EQ(small[6], '#');
-}
-
-TEST(SonarkLoadString, MissingKeyStandsForItself) {
-  char text[64];
-  EXPECT_NE(SonarkLoadString("NO_SUCH_KEY_ANYWHERE", text, sizeof(text)), 0);
-  EXPECT_STREQ(text, "NO_SUCH_KEY_ANYWHERE");
-  EXPECT_NE(SonarkLoadString("FS_MONO", text, sizeof(text)), 0);
-  EXPECT_STREQ(text, "Mono");
 }
 
 }  // namespace
