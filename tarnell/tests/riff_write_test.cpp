@@ -166,6 +166,8 @@ TEST_F(RiffWriter, RawWritesAppendAfterSizePatches) {
 }
 
 TEST_F(RiffWriter, OtherWritesAreRefusedWhileAStreamIsOpen) {
+  char format[4] = {1, 0, 1, 0};
+  ASSERT_EQ(1, riff_.WriteSubChunk(FourCC("fmt "), format, 4));
   ASSERT_EQ(1, riff_.StartWriteStream(FourCC("data")));
   char bytes[16] = "0123456789abcde";
   ASSERT_EQ(10, riff_.WriteStreamData(bytes, 10));
@@ -176,15 +178,17 @@ TEST_F(RiffWriter, OtherWritesAreRefusedWhileAStreamIsOpen) {
   EXPECT_EQ(0, riff_.Write(bytes, 4));
   EXPECT_EQ(0, riff_.StartWriteStream(FourCC("more")));
 
-  // A read between stream writes moves the object; the stream still continues in place.
+  // A read between stream writes moves the object and the cursor; the stream still
+  // continues and is patched in place.
   ASSERT_EQ(1, riff_.SeekToLevelBeginning());
   ASSERT_EQ(5, riff_.WriteStreamData(bytes + 10, 5));
   ASSERT_EQ(1, riff_.EndWriteStream());
   EXPECT_EQ(0, riff_.EndWriteStream());
 
   std::string image = mem_.Bytes();
-  EXPECT_EQ(15u, Le32At(image, 16));
-  EXPECT_EQ("0123456789abcde", image.substr(20));
+  EXPECT_EQ(4u, Le32At(image, 16));
+  EXPECT_EQ(15u, Le32At(image, 28));
+  EXPECT_EQ("0123456789abcde", image.substr(32));
   EXPECT_TRUE(WellFormed(image));
 }
 
@@ -305,7 +309,7 @@ TEST(RiffFile, SoxReadsTheWaveFileWeWrite) {
     ASSERT_EQ(1, riff.EndWriteStream());
     ASSERT_EQ(1, riff.WriteListChunkHeader(FourCC("INFO")));
     ASSERT_EQ(1, riff.Descend());
-    char title[] = "Test";
+    char title[6] = "Test";  // even size, zero padded
     ASSERT_EQ(1, riff.WriteSubChunk(FourCC("INAM"), title, 6));
     ASSERT_EQ(1, riff.Ascend());
     CRefObj* held = file;
