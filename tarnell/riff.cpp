@@ -369,12 +369,14 @@ int CRIFF::UpdateAllMasterChunks(long delta) {
 // Every append goes to the end of the form and grows every open level, so it is sound only
 // when the innermost level ends there and the levels nest strictly; a form cannot grow past
 // 4 GiB. A writer built with Create always meets the first two; a form opened for reading
-// meets them when the cursor stands in its last list.
+// meets them when the cursor stands in its last list, and must also end its object, or the
+// append would overwrite what follows it (a tag behind a wave file, say).
 int CRIFF::CanAppend(long bytes) {
   if (object_ == nullptr || streaming_ || object_->WriteMode() == 0 || bytes < 0) {
     return Fail(tarnell::kErrNotOpen);
   }
-  if (static_cast<long>(master_.size) + bytes > kMaxChunkSize || LevelEnd() != FormEnd()) {
+  if (static_cast<long>(master_.size) + bytes > kMaxChunkSize || LevelEnd() != FormEnd() ||
+      (!writing_ && FormEnd() != object_->Size())) {
     return Fail(tarnell::kErrNotOpen);
   }
   long below = level_offset_;

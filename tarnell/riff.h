@@ -31,6 +31,8 @@ struct _subChunk {
   uint32_t size;
 };
 
+static_assert(sizeof(_chunkInfo) == 12 && sizeof(_subChunk) == 8, "chunk headers are stored");
+
 // Reads and writes RIFF-structured data on any data object, through its plain stream
 // operations (the data window is not used).
 //

@@ -270,6 +270,13 @@ TEST(RiffAppend, OpenedFormGrowsOnlyFromItsLastLevel) {
   _subChunk sub{};
   riff.GetCurrentChunkInfo(nullptr, &sub);
   EXPECT_EQ(FourCC("b   "), sub.id);
+
+  // Bytes behind the form (a tag, say) are never overwritten.
+  MemObject tagged(image + "TAG");
+  tagged->SetWriteMode(1);
+  ASSERT_EQ(1, riff.Open(tagged.get(), nullptr));
+  EXPECT_EQ(0, riff.WriteSubChunk(FourCC("new "), &c, 1));
+  EXPECT_EQ(image + "TAG", tagged.Bytes());
 }
 
 bool HaveProgram(const char* name) {
