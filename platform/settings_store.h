@@ -1,0 +1,90 @@
+#pragma once
+
+#include <platform/export.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Settings kept as keys and typed values, the way the registry keeps them, in one text file in
+// the registry editor's ".reg" syntax (see settings_text.h) so that a person can read and mend
+// it.
+//
+// Key paths are backslash-separated and start with a predefined root:
+// "HKEY_LOCAL_MACHINE\SOFTWARE\Brenwick\Halvard". Roots always exist. Key and value names are
+// matched without regard to ASCII case. The value named "" is the key's default value.
+//
+// Every change takes a lock file beside the settings file, reads the file afresh (another
+// process may have written it), applies the change and replaces the file atomically (temporary
+// file in the same folder, fsync, rename, fsync of the folder), so neither a second process nor
+// a crash can leave a torn or empty file. Reads need no lock; parsed files are cached until the
+// file on disk changes.
+//
+// A file that cannot be parsed is never overwritten or taken as empty: the operation that finds
+// it fails with kDamaged and renames it aside to "<file>.damaged-<YYYYMMDD-HHMMSS>", where the
+// user can recover it; later operations start from an empty store.
+namespace platform {
+
+// Value types, numbered as the registry numbers them.
+constexpr uint32_t kSettingString = 1;  // text bytes, stored without a terminating NUL
+constexpr uint32_t kSettingBinary = 3;
+constexpr uint32_t kSettingNumber = 4;  // 32 bits, little-endian
+
+enum class SettingsStatus {
+  kOk = 0,
+  kNotFound,  // no such key or value, or no entry at that index
+  kDamaged,   // the file does not parse; it has been renamed aside
+  kIoError,   // the file, its folder or its lock could not be read or written
+  kInvalid,   // malformed key path or name, or an operation a root does not allow
+};
+
+struct SettingValue {
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+};
+
+// Called after the temporary file of a save is written and synced, before it replaces the
+// settings file. Lets tests stop a process in the middle of a save. Null removes the hook.
+using SettingsSaveHook = void (*)(const char* temp_file);
+PLATFORM_API void set_settings_save_hook(SettingsSaveHook hook);
+
+class PLATFORM_API SettingsStore {
+ public:
+  explicit SettingsStore(std::string file);
+
+  // The machine's settings file: $QUARL_REGISTRY when set, else
+  // ${XDG_CONFIG_HOME:-~/.config}/tessel/registry.reg. Read afresh at every call.
+  static std::string DefaultFile();
+
+  // Where the calling thread's last kDamaged result put the damaged file ("" when it could not
+  // be moved, e.g. in a read-only folder).
+  static std::string LastDamagedCopy();
+
+  const std::string& file() const { return file_; }
+
+  SettingsStatus OpenKey(std::string_view key) const;  // kOk when the key exists
+  SettingsStatus CreateKey(std::string_view key);      // creates every missing level
+  // Removes the key with everything below it. Roots cannot be removed.
+  SettingsStatus DeleteKey(std::string_view key);
+  // Removes every subkey of `key` (with everything below them); the key and its values stay.
+  SettingsStatus DeleteSubKeys(std::string_view key);
+
+  SettingsStatus QueryValue(std::string_view key, std::string_view name, SettingValue* out) const;
+  // The key must exist.
+  SettingsStatus SetValue(std::string_view key, std::string_view name, uint32_t type,
+                          std::span<const uint8_t> data);
+  SettingsStatus DeleteValue(std::string_view key, std::string_view name);
+
+  // Subkeys come in order of their names without regard to case, values in the order they were
+  // created. kNotFound past the last entry (or when the key is missing).
+  SettingsStatus EnumSubKey(std::string_view key, size_t index, std::string* name) const;
+  SettingsStatus EnumValue(std::string_view key, size_t index, std::string* name) const;
+
+ private:
+  std::string file_;
+};
+
+}  // namespace platform
