@@ -1,11 +1,15 @@
+#include <platform/clock.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <tarnell/log.h>
 #include <utilities/disk_space.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +19,8 @@ namespace {
 // What a network share that cannot be asked is assumed to hold: large enough not to stop a
 // recording or an export before it starts.
 constexpr double kUnknownNetworkShareKB = 2048000.0;
+
+constexpr uint64_t kDriveWalkLimitMs = 20000;
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
@@ -160,4 +166,20 @@ double GetKBFree(const char* path) {
   if (!existing.empty() && statvfs(existing.c_str(), &vfs) == 0)
     return static_cast<double>(vfs.f_bavail) * static_cast<double>(vfs.f_frsize) / 1000.0;
   return share != 0 ? kUnknownNetworkShareKB : 0.0;
+}
+
+void LogCurrentHardDriveSpace() {
+  if (!LoggingNow()) return;
+  uint64_t start = platform::monotonic_ms();
+  std::set<dev_t> seen;
+  for (const Mount& mount : read_mounts()) {
+    if (platform::monotonic_ms() - start > kDriveWalkLimitMs) break;
+    if (mount.device.compare(0, 5, "/dev/") != 0 || is_network_type(mount.type)) continue;
+    struct stat st {};
+    if (stat(mount.directory.c_str(), &st) != 0 || !seen.insert(st.st_dev).second) continue;
+    char line[PATH_MAX + 64];
+    snprintf(line, sizeof line, "%s has %0.2f MB free.", mount.directory.c_str(),
+             GetKBFree(mount.directory.c_str()) / 1000.0);
+    Log(line);
+  }
 }

@@ -15,3 +15,8 @@ UTILITIES_API int IsOnLocalHardDrive(const char* path);
 // ordinary user may write to. A network path "//server/share/..." whose share cannot be
 // queried is assumed to have 2048000 (about 2 GB); any other failure gives 0.
 UTILITIES_API double GetKBFree(const char* path);
+
+// When logging is on, logs "<mount point> has <n> MB free." for each local disk (a mounted
+// block device; a device mounted at several places is named once). Gives up on the rest after
+// 20 seconds, so a slow disk cannot hold up whoever logs.
+UTILITIES_API void LogCurrentHardDriveSpace();

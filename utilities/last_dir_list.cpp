@@ -1,12 +1,15 @@
+#include <tarnell/reg_key.h>
 #include <utilities/last_dir_list.h>
 
+#include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 namespace {
 
 std::unique_ptr<_lastDirList> make_entry(const char* path, FILETIME time, int value) {
-  if (path == nullptr) return nullptr;
+  if (path == nullptr || path[0] == '\0') return nullptr;
   size_t length = strlen(path);
   // A cut path would name another directory, so it is refused rather than shortened.
   if (length >= static_cast<size_t>(kLastDirPathSize)) return nullptr;
@@ -15,6 +18,10 @@ std::unique_ptr<_lastDirList> make_entry(const char* path, FILETIME time, int va
   entry->time = time;
   entry->value = value;
   return entry;
+}
+
+std::string value_name(const char* what, int index) {
+  return std::string(what) + std::to_string(index);
 }
 
 bool earlier(const FILETIME& a, const FILETIME& b) {
@@ -125,3 +132,55 @@ _lastDirList* CLastDirList::Index(int index) const {
 }
 
 int CLastDirList::Count() const { return static_cast<int>(entries_.size()); }
+
+int CLastDirList::ReadFromKey(CRegKey* key) {
+  if (key == nullptr) return 0;
+  Entries read;
+  unsigned long count = key->GetKeyNum("Count");
+  // A damaged count cannot make this loop long: reading stops at the first missing entry.
+  for (unsigned long i = 0; i < count; ++i) {
+    int index = static_cast<int>(i);
+    const char* path = key->GetKeyString(value_name("Dir", index).c_str());
+    if (path == nullptr) break;
+    auto entry = make_entry(path, FILETIME{0, 0}, 0);
+    if (!entry) continue;
+    unsigned long size = 0;
+    const char* time = key->GetKeyData(value_name("Time", index).c_str(), &size);
+    if (time == nullptr || size != 8) continue;
+    uint8_t bytes[8];
+    memcpy(bytes, time, sizeof bytes);
+    uint64_t value = 0;
+    for (int b = 7; b >= 0; --b) value = (value << 8) | bytes[b];
+    entry->time = utilities::file_time_from_value(value);
+    entry->value = static_cast<int32_t>(
+        static_cast<uint32_t>(key->GetKeyNum(value_name("Value", index).c_str())));
+    read.push_back(std::move(entry));
+  }
+  entries_.swap(read);
+  return 1;
+}
+
+int CLastDirList::WriteToKey(CRegKey* key) const {
+  if (key == nullptr) return 0;
+  int index = 0;
+  for (const auto& entry : entries_) {
+    uint64_t value = utilities::file_time_value(entry->time);
+    uint8_t bytes[8];
+    for (int b = 0; b < 8; ++b) bytes[b] = static_cast<uint8_t>(value >> (8 * b));
+    if (!key->SetKeyString(value_name("Dir", index).c_str(), entry->path) ||
+        !key->SetKeyData(value_name("Time", index).c_str(), bytes, sizeof bytes) ||
+        !key->SetKeyNum(value_name("Value", index).c_str(),
+                        static_cast<uint32_t>(static_cast<int32_t>(entry->value))))
+      return 0;
+    ++index;
+  }
+  if (!key->SetKeyNum("Count", static_cast<unsigned long>(index))) return 0;
+  // Entries of a longer list kept before would otherwise be read back after these.
+  for (int stale = index; key->SubKeyExists(value_name("Dir", stale).c_str()); ++stale) {
+    key->DeleteRegValue(value_name("Dir", stale).c_str());
+    key->DeleteRegValue(value_name("Time", stale).c_str());
+    key->DeleteRegValue(value_name("Value", stale).c_str());
+    if (key->SubKeyExists(value_name("Dir", stale).c_str())) return 0;
+  }
+  return 1;
+}

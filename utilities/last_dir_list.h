@@ -3,6 +3,8 @@
 #include <utilities/export.h>
 #include <utilities/file_time.h>
 
+class CRegKey;
+
 #include <list>
 #include <memory>
 
@@ -28,7 +30,7 @@ class UTILITIES_API CLastDirList {
   ~CLastDirList();
 
   // Inserts before the first entry whose time is earlier. The fourth argument is not used.
-  // Returns 0 for a null path or one that does not fit an entry.
+  // Returns 0 for a null or empty path or one that does not fit an entry.
   int Add(const char* path, FILETIME time, int value, int unused = 0);
   // Takes ownership of `entry` (allocated with new): placed by time when `sorted` is set,
   // appended otherwise. A null entry gives 0.
@@ -49,6 +51,14 @@ class UTILITIES_API CLastDirList {
   // The entry at `index` (owned by the list), or null when out of range.
   _lastDirList* Index(int index) const;
   int Count() const;
+
+  // The list is kept between runs as values of one registry key: "Count", and per entry
+  // "Dir<i>" (the path), "Time<i>" (8 bytes, low half first) and "Value<i>", newest first.
+  // ReadFromKey replaces the entries with those kept under `key`, skipping damaged ones;
+  // WriteToKey replaces what was kept there. Each returns 1, or 0 when the key is null or a
+  // value cannot be stored.
+  int ReadFromKey(CRegKey* key);
+  int WriteToKey(CRegKey* key) const;
 
  private:
   using Entries = std::list<std::unique_ptr<_lastDirList>>;

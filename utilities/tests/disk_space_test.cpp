@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <tarnell/log.h>
 #include <unistd.h>
 #include <utilities/disk_space.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -65,6 +69,47 @@ TEST(IsOnLocalHardDriveTest, NetworkMountsOfThisMachineAreNotLocal) {
     ++checked;
   }
   if (checked == 0) GTEST_SKIP() << "no network file system mounted here";
+}
+
+TEST(LogCurrentHardDriveSpaceTest, LogsEachLocalDiskOnceAndOnlyWhenLoggingIsOn) {
+  fs::path dir = fs::temp_directory_path() / ("disk_space_log_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::string path = (dir / "tessel.log").string();
+  LogInit(path.c_str());
+  LogCurrentHardDriveSpace();
+  EXPECT_FALSE(fs::exists(path));  // initialised but not on
+
+  LogOn(1);
+  Log("start");
+  LogCurrentHardDriveSpace();
+  LogDeinit();
+
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string line;
+  std::getline(text, line);  // "start"
+  std::set<dev_t> devices;
+  while (std::getline(text, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    int h, m, sec, ms, prefix = 0;
+    ASSERT_EQ(sscanf(line.c_str(), "%2d:%2d:%2d [%d mils] : %n", &h, &m, &sec, &ms, &prefix), 4)
+        << line;
+    std::string body = line.substr(static_cast<size_t>(prefix));
+    const std::string tail = " MB free.";
+    size_t has = body.rfind(" has ");
+    ASSERT_TRUE(has != std::string::npos && body.size() > tail.size() &&
+                body.compare(body.size() - tail.size(), tail.size(), tail) == 0)
+        << line;
+    std::string mount = body.substr(0, has);
+    std::string megabytes = body.substr(has + 5, body.size() - tail.size() - has - 5);
+    ASSERT_EQ(megabytes.find('.'), megabytes.size() - 3) << line;  // two decimals
+    struct stat st {};
+    ASSERT_EQ(stat(mount.c_str(), &st), 0) << line;
+    EXPECT_TRUE(devices.insert(st.st_dev).second) << "named twice: " << line;
+    EXPECT_NEAR(std::stod(megabytes) * 1000, statvfs_kb(mount.c_str()), kToleranceKB);
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <tarnell/reg_key.h>
+#include <unistd.h>
 #include <utilities/last_dir_list.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 namespace {
@@ -101,6 +106,73 @@ TEST(CLastDirListTest, CopiesOwnTheirEntries) {
   list = copy;
   copy.Index(0)->value = 5;
   EXPECT_EQ(list.Index(0)->value, 1);
+}
+
+// The settings store is pointed at a file of the test's own.
+class LastDirListStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("last_dir_list_test_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+    const char* old = getenv("QUARL_REGISTRY");
+    had_old_ = old != nullptr;
+    if (had_old_) old_ = old;
+    setenv("QUARL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+  }
+  void TearDown() override {
+    if (had_old_)
+      setenv("QUARL_REGISTRY", old_.c_str(), 1);
+    else
+      unsetenv("QUARL_REGISTRY");
+    std::filesystem::remove_all(dir_);
+  }
+
+  std::unique_ptr<CRegKey> Key() {
+    CRegKey root;
+    return std::unique_ptr<CRegKey>(root.CreateSubKey("SOFTWARE\\Tessel\\Test\\LastDirs"));
+  }
+
+  std::filesystem::path dir_;
+  bool had_old_ = false;
+  std::string old_;
+};
+
+TEST_F(LastDirListStoreTest, WritesAndReadsBackInOrder) {
+  CLastDirList list;
+  list.Add("/music/older", At(0x0123456789ABCDEFull), -5);
+  list.Add("/music/new est", At(0xFEDCBA9876543210ull), 1000);
+  auto key = Key();
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(list.WriteToKey(key.get()), 1);
+
+  CLastDirList back;
+  back.Add("/replaced", At(1), 1);
+  ASSERT_EQ(back.ReadFromKey(Key().get()), 1);
+  EXPECT_EQ(All(back), All(list));
+  EXPECT_EQ(back.Index(1)->value, -5);
+}
+
+TEST_F(LastDirListStoreTest, AShorterListLeavesNoStaleEntriesAndDamagedOnesAreSkipped) {
+  CLastDirList list;
+  for (int i = 0; i < 4; ++i) list.Add(("/d" + std::to_string(i)).c_str(), At(10 - i), i);
+  auto key = Key();
+  ASSERT_EQ(list.WriteToKey(key.get()), 1);
+  list.DeleteIndex(3);
+  list.DeleteIndex(2);
+  ASSERT_EQ(list.WriteToKey(key.get()), 1);
+  EXPECT_EQ(key->SubKeyExists("Dir2"), 0);
+
+  key->SetKeyData("Time0", "short", 5);
+  key->SetKeyNum("Count", 0xFFFFFFFFul);  // a damaged count must not make reading run away
+  CLastDirList back;
+  ASSERT_EQ(back.ReadFromKey(key.get()), 1);
+  EXPECT_EQ(All(back), "/d1@9=1;");
+
+  CLastDirList empty;
+  EXPECT_EQ(empty.ReadFromKey(nullptr), 0);
+  EXPECT_EQ(empty.WriteToKey(nullptr), 0);
 }
 
 }  // namespace
