@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <tarnell/errors.h>
 #include <tarnell/file_obj.h>
+#include <tarnell/internet_access.h>
+#include <tarnell/internet_download.h>
 
 #include <cerrno>
 #include <cstring>
@@ -37,8 +39,10 @@ CFileObj::CFileObj() = default;
 CFileObj::CFileObj(const CFileObj& other) : CRefObj() { CopyFrom(other); }
 
 CFileObj::~CFileObj() {
+  // The download goes first: its thread may still be writing into the stream.
+  delete download_;
+  download_ = nullptr;
   Close();
-  // download_ is released here once downloads fill files.
 }
 
 int CFileObj::Copy(CRefObj* source) {
@@ -281,6 +285,78 @@ int CFileObj::GetFilePath(char* out, unsigned long size) {
 }
 
 char* CFileObj::FilePath() { return path_; }
+
+int CFileObj::OpenFromInternet(MyInternetAccess* access, const char* url, const char* localPath) {
+  if (IsOpen()) {
+    platform::set_last_error(tarnell::kErrInternetOnOpenFile);
+    return 0;
+  }
+  void* session = access != nullptr ? access->InternetHandle() : nullptr;
+  if (session == nullptr) {
+    platform::set_last_error(tarnell::kErrNoInternetSession);
+    return 0;
+  }
+  // A download from an earlier use of this object is stopped before the file is reused.
+  delete download_;
+  download_ = nullptr;
+  if (!Create(localPath)) return 0;
+  download_ = new (std::nothrow) CInternetDownload(session, url, this);
+  if (download_ == nullptr) {
+    Close();
+    std::remove(path_);
+    path_[0] = '\0';
+    platform::set_last_error(tarnell::kErrOutOfMemory);
+    return 0;
+  }
+  return 1;
+}
+
+int CFileObj::FileDownloading() { return download_ != nullptr && download_->MoreToRead() ? 1 : 0; }
+
+int CFileObj::GetDownloadAmounts(unsigned long& received, unsigned long& total) {
+  if (download_ == nullptr) {
+    platform::set_last_error(tarnell::kErrNoDownload);
+    return 0;
+  }
+  // The download thread writes the file under this lock.
+  download_->Lock();
+  const int running = download_->MoreToRead();
+  if (running) {
+    const long size = Size();
+    received = size > 0 ? static_cast<unsigned long>(size) : 0;
+    total = download_->FileSize();
+  }
+  download_->Unlock();
+  return running;
+}
+
+int CFileObj::CompleteDownload(int discard) {
+  if (download_ == nullptr) {
+    platform::set_last_error(tarnell::kErrNoDownload);
+    return 0;
+  }
+  // Beyond the usual ten seconds the thread is still waited for: it must not write into a
+  // closed or deleted file.
+  if (!download_->TerminateDownload()) download_->WaitForThread();
+  if (discard) {
+    Close();
+    if (path_[0] != '\0') std::remove(path_);
+    path_[0] = '\0';
+    return 1;
+  }
+  char path[kPathCapacity];
+  std::memcpy(path, path_, sizeof path);
+  Close();
+  return Open(path, 0, 0);
+}
+
+int CFileObj::DownloadWasSuccessful() {
+  if (download_ == nullptr) {
+    platform::set_last_error(tarnell::kErrNoDownload);
+    return 0;
+  }
+  return download_->WholeFileDownloaded();
+}
 
 int DoesFileExist(const char* path) {
   if (path == nullptr || path[0] == '\0') return 0;

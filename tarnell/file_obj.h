@@ -6,6 +6,7 @@
 #include <cstdio>
 
 class CInternetDownload;
+class MyInternetAccess;
 
 // A file on disk reached through stdio. Stream positions seen by callers are relative to the
 // base offset given to Open; the data window is kept in absolute stream offsets and survives
@@ -54,6 +55,23 @@ class TARNELL_API CFileObj : public CRefObj {
   int GetFilePath(char* out, unsigned long size);
   char* FilePath();
 
+  // Creates `localPath` and fills it from `url` on a download thread of its own; returns the
+  // result of the create. Refused with kErrInternetOnOpenFile while this file is open and
+  // with kErrNoInternetSession without an open session. Until CompleteDownload the file
+  // belongs to the download: the owner only polls FileDownloading and GetDownloadAmounts.
+  int OpenFromInternet(MyInternetAccess* access, const char* url, const char* localPath);
+  // 1 while a download exists and has more to read.
+  int FileDownloading();
+  // While the download runs: the bytes in the file so far and the length the server
+  // announced (0 when it announced none), and 1. Else 0 (kErrNoDownload without one).
+  int GetDownloadAmounts(unsigned long& received, unsigned long& total);
+  // Stops the download and waits for its thread. With `discard` the file is closed, deleted
+  // and the path emptied (1); without, the file is opened again read only and the result of
+  // that open returned. kErrNoDownload and 0 without a download.
+  int CompleteDownload(int discard);
+  // 1 when the whole file arrived; kErrNoDownload and 0 without a download.
+  int DownloadWasSuccessful();
+
  private:
   int OpenStream(const char* path, const char* mode);
   int CopyFrom(const CFileObj& source);
@@ -69,7 +87,7 @@ class TARNELL_API CFileObj : public CRefObj {
   // stdio needs a positioning call between a read and a following write.
   bool last_was_read_ = false;
   // Owned: the internet download that fills this file, null unless opened from the internet.
-  [[maybe_unused]] CInternetDownload* download_ = nullptr;
+  CInternetDownload* download_ = nullptr;
 };
 
 // 1 when `path` names a file that can be opened for reading, else 0.
