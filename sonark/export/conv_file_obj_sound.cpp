@@ -1,0 +1,30 @@
+#include <platform/last_error.h>
+#include <sonark/errors.h>
+#include <sonark/export/conv_file_format.h>
+#include <sonark/export/conv_file_obj.h>
+#include <sonark/model/pcm_sound.h>
+
+// The operations that take a whole sound hand its parts to the operations on formats, music
+// information and files. A sound does not carry its music information or decoder until it
+// is loaded from a file, so those are passed on as absent for now.
+
+int CConv2FileObj::Create(const char* path, CConv2FileFormat* format, CPCMSound* sound) {
+  if (sound == nullptr) {
+    platform::set_last_error(sonark::kErrConvertFormat);
+    return 0;
+  }
+  return Create(path, format, sound->Format());
+}
+
+void CConv2FileObj::GetTargetFormat(CConv2FileFormat* target, CConv2FileFormat* source,
+                                    CPCMSound* sound) {
+  GetTargetFormat(target, source, sound != nullptr ? sound->Format() : nullptr, nullptr, nullptr);
+}
+
+int CConv2FileObj::WriteTag(const char* path, const char* encoderName, const char* text,
+                            CPCMSound* sound) {
+  CRefObj* object = sound != nullptr ? sound->GetRefObj() : nullptr;
+  CFileObj* file =
+      object != nullptr && object->Type() == 1 ? static_cast<CFileObj*>(object) : nullptr;
+  return WriteTag(path, encoderName, text, static_cast<TMusicInfo*>(nullptr), file);
+}

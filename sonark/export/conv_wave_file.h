@@ -1,0 +1,67 @@
+#pragma once
+
+#include <sonark/export.h>
+#include <sonark/export/conv_file_obj.h>
+#include <tarnell/riff.h>
+
+// Writes the export as a RIFF WAVE file of linear PCM: "fmt ", "data", then a "LIST" of type
+// "INFO" from the music information.
+//
+// The data chunk always ends on an even byte count, so that readers which expect RIFF pad
+// bytes and readers which do not find the information list at the same place: an odd count
+// is completed with one byte of silence, counted in the chunk. With the CD alignment flag set
+// (SetWaveCDBlockAlign) the data is completed with silence to whole 2352-byte CD sectors.
+class SONARK_API CConv2WaveFile : public CConv2FileObj {
+ public:
+  static constexpr long kCdSectorBytes = 2352;
+
+  CConv2WaveFile();
+  CConv2WaveFile(const CConv2WaveFile&) = delete;
+  CConv2WaveFile& operator=(const CConv2WaveFile&) = delete;
+  ~CConv2WaveFile() override;
+
+  // Ends an unfinished data chunk (as EndWriteStream) and lets go of the file.
+  void Close() override;
+
+  using CConv2FileObj::Create;
+  // Creates the file with the form, the "fmt " chunk of `format` and an open "data" chunk.
+  // `format` must be PCM of 8 or 16 bits, 1 or 2 channels; `source` is not needed.
+  int Create(const char* path, CConv2FileFormat* format, tWAVEFORMATEX* source) override;
+  long WriteStreamData(void* data, long length, long* written) override;
+  // Closes the data chunk after any padding; returns the bytes of padding, -1 on failure.
+  long EndWriteStream() override;
+  // Appends the INFO list and returns its size without the list header (4 + 8 + size per
+  // sub-chunk); 0 when the list could not be started, -1 when a part of it failed. `text` is
+  // not used; `softwareText` is always written as "ISFT".
+  long FinalData(const char* text, const char* softwareText, int* ok, TMusicInfo* info) override;
+  void GetFormatFromPreset(CConv2FileFormat* format, long preset, _tTagTypedef tagType,
+                           _tSoundQualityTypedef quality) override;
+  void GetTargetFormatStr(char* text, long size, CConv2FileFormat* format) override;
+  // -1: the mixer renders blocks of one second.
+  long GetDesiredBufferSize() override;
+  // Seconds times the byte rate of the target format; 0 for a negative length.
+  double GetBytesToWrite(CConv2FileFormat* format, tWAVEFORMATEX* wave, double lengthMs) override;
+  // Snaps the rate to 44100 (32000 Hz or more), 11025 (below 16000) or 22050.
+  void MakeMostNaturalFormatCallback(CConv2FileFormat* format, tWAVEFORMATEX* wave,
+                                     ACMObject* decoder) override;
+  void UserMaximumsCallback(CConv2FileFormat* format, CConv2FileFormat* maximums) override;
+  // PCM at 11025, 22050 or 44100 Hz with an accepted quality that passes Validate.
+  bool ValidateFormat(CConv2FileFormat* format) override;
+
+ private:
+  // The writer holds no counted reference on this object (it would never be released if the
+  // owner dropped the converter without Close); these lend and take back that reference.
+  int StartRiff();
+  void ReleaseRiff(bool destroying);
+  int AppendSilence(long count);
+  int WriteTextChunk(unsigned long id, const char* text, long fieldSize, long* listBytes);
+
+  CRIFF riff_;
+  bool riff_open_ = false;
+  bool data_open_ = false;     // the "data" chunk is being written
+  unsigned char silence_ = 0;  // 128 for 8-bit data
+};
+
+// The process-wide CD alignment flag read by CConv2WaveFile::EndWriteStream; 0 at start.
+SONARK_API void SetWaveCDBlockAlign(int flag);
+SONARK_API int GetWaveCDBlockAlign();
