@@ -1,0 +1,31 @@
+#include <platform/last_error.h>
+#include <sonark/file_dates.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+
+int GetLastModifiedDate(const char* path, _FILETIME& time) {
+  struct stat st {};
+  if (path == nullptr) {
+    platform::set_last_error(EINVAL);
+    return 0;
+  }
+  if (::stat(path, &st) != 0) {
+    platform::set_last_error(static_cast<uint32_t>(errno));
+    return 0;
+  }
+  time = utilities::file_time_from_timespec(st.st_mtim);
+  return 1;
+}
+
+int IsRightFileOlder(const char* left, const char* right) {
+  _FILETIME leftTime{}, rightTime{};
+  if (!GetLastModifiedDate(left, leftTime) || !GetLastModifiedDate(right, rightTime)) return 0;
+  // Whole milliseconds, as a calendar comparison down to the millisecond would see them.
+  constexpr uint64_t kTicksPerMillisecond = 10000;
+  return utilities::file_time_value(leftTime) / kTicksPerMillisecond >
+                 utilities::file_time_value(rightTime) / kTicksPerMillisecond
+             ? 1
+             : 0;
+}
