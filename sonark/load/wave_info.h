@@ -1,0 +1,30 @@
+#pragma once
+
+#include <sonark/export.h>
+#include <sonark/load/music_info.h>
+
+class CRIFF;
+
+// Reads the music information of a wave file from its "INFO" list into `info`: "INAM" title,
+// "IART" artist, "IALB" album, "ICMT" comment, "ICOP" copyright, "IENG" encoder, "ICRD" year
+// (1000-3000, else 0), "IGNR" genre ("(n)" or a known genre name sets the genre index),
+// "ITRK" track and total ("5/12" or "5"; values outside 1-99 become -1), "IMCD" CD identifier
+// (a 4-byte length, then the bytes). Album and track also come from "IPRD" and "IPRT", as other
+// writers store them, when "IALB" and "ITRK" do not give them. Each item found sets the tag
+// type to the wave INFO list.
+// `riff` must hold an opened wave form; its cursor is moved and left at the form level.
+// Returns 1 when at least one item was found, else 0 (the fields found so far stay).
+SONARK_API int ReadWaveMusicInfo(CRIFF* riff, TMusicInfo* info);
+
+namespace sonark {
+
+// The genre text of an ID3 "TCON" frame or a wave "IGNR" item into `info`: "(n)" with n
+// below 255 sets the genre index and keeps the text; a name of the genre table (letter case
+// ignored) sets the index and becomes "(n)"; any other text is kept as it is.
+SONARK_API void SetGenreFromText(TMusicInfo* info, const char* text);
+// "5/12" or "5": track and total tracks; each value outside 1-99 becomes -1.
+SONARK_API void SetTrackFromText(TMusicInfo* info, const char* text);
+// The year a text begins with when it lies in 1000-3000, else 0.
+SONARK_API long YearFromText(const char* text);
+
+}  // namespace sonark
