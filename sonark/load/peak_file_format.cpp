@@ -1,0 +1,126 @@
+#include <platform/last_error.h>
+#include <sonark/errors.h>
+#include <sonark/load/peak_file_format.h>
+#include <sonark/load/peaks.h>
+#include <tarnell/file_obj.h>
+
+#include <algorithm>
+#include <new>
+
+namespace sonark::peakfile {
+namespace {
+
+void Put32(unsigned char* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+uint32_t Get32(const unsigned char* in) {
+  return static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
+         (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
+}
+
+int32_t GetSigned32(const unsigned char* in) { return static_cast<int32_t>(Get32(in)); }
+
+int Damaged() {
+  platform::set_last_error(kErrPeakFileDamaged);
+  return 0;
+}
+
+bool ReadAt(CFileObj& file, long offset, unsigned char* out, long count) {
+  return file.Seek(offset, 0) && file.Read(reinterpret_cast<char*>(out), count) == count;
+}
+
+}  // namespace
+
+void EncodeHeader(const Header& header, unsigned char out[kHeaderSize]) {
+  Put32(out, static_cast<uint32_t>(header.lengthMs));
+  Put32(out + 4, header.msPerPeak);
+  Put32(out + 8, header.numPeaks);
+}
+
+Header DecodeHeader(const unsigned char in[kHeaderSize]) {
+  return Header{GetSigned32(in), Get32(in + 4), Get32(in + 8)};
+}
+
+void EncodeTrailer(const Trailer& trailer, unsigned char out[kTrailerSize]) {
+  Put32(out, static_cast<uint32_t>(trailer.maxLeft));
+  Put32(out + 4, static_cast<uint32_t>(trailer.maxRight));
+  Put32(out + 8, static_cast<uint32_t>(trailer.trimStart));
+  Put32(out + 12, static_cast<uint32_t>(trailer.trimEnd));
+  Put32(out + 16, static_cast<uint32_t>(trailer.totalSilence));
+}
+
+Trailer DecodeTrailer(const unsigned char in[kTrailerSize]) {
+  return Trailer{GetSigned32(in), GetSigned32(in + 4), GetSigned32(in + 8), GetSigned32(in + 12),
+                 GetSigned32(in + 16)};
+}
+
+bool IsValidHeader(const Header& header) {
+  return header.lengthMs > 0 && header.msPerPeak != 0 && header.numPeaks != 0;
+}
+
+bool IsValidTrailer(const Header& header, const Trailer& trailer) {
+  const int64_t span =
+      std::max<int64_t>(header.lengthMs, static_cast<int64_t>(header.numPeaks) * header.msPerPeak);
+  auto sample = [](int32_t v) { return v >= 0 && v <= 32768; };
+  return sample(trailer.maxLeft) && sample(trailer.maxRight) && trailer.trimStart >= 0 &&
+         trailer.trimStart <= trailer.trimEnd && trailer.trimEnd <= span &&
+         (trailer.totalSilence == 0 || trailer.totalSilence == 1);
+}
+
+unsigned long BufferSizeFor(unsigned long msPerPeak) {
+  if (msPerPeak == 0) return 100;
+  return std::max(100UL, 10000UL / msPerPeak);
+}
+
+int ReadPeakFile(const char* path, int loadAll, Contents& out) {
+  CFileObj file;
+  if (!file.Open(path, 0, 0)) return 0;  // the file's own code
+  unsigned char head[kHeaderSize];
+  if (!ReadAt(file, 0, head, kHeaderSize)) return Damaged();
+  const Header header = DecodeHeader(head);
+  if (!IsValidHeader(header)) return Damaged();
+  // The whole file must be there, or streaming it later would fail where nobody checks.
+  const long needed = kHeaderSize + static_cast<long>(header.numPeaks) + kTrailerSize;
+  if (file.Size() < needed) return Damaged();
+
+  const unsigned long bufferSize = BufferSizeFor(header.msPerPeak);
+  const bool fits = header.numPeaks <= bufferSize;
+  const unsigned long buffered = fits ? header.numPeaks : bufferSize;
+  std::unique_ptr<unsigned char[]> peaks(new (std::nothrow) unsigned char[buffered]());
+  if (!peaks) {
+    platform::set_last_error(kErrOutOfMemory);
+    return 0;
+  }
+  // Peaks that fit are always read: a buffer claiming them while it held zeros would show,
+  // mix and save silence. They are at most about ten seconds' worth of bytes.
+  (void)loadAll;
+  if (fits) {
+    if (!ReadAt(file, kHeaderSize, peaks.get(), static_cast<long>(buffered))) return Damaged();
+  } else if (!ReadAt(file, kHeaderSize + static_cast<long>(header.numPeaks) - 1,
+                     peaks.get() + buffered - 1, 1)) {
+    return Damaged();
+  }
+  unsigned char tail[kTrailerSize];
+  if (!ReadAt(file, kHeaderSize + static_cast<long>(header.numPeaks), tail, kTrailerSize)) {
+    return Damaged();
+  }
+  const Trailer trailer = DecodeTrailer(tail);
+  if (!IsValidTrailer(header, trailer)) return Damaged();
+
+  out.header = header;
+  out.trailer = trailer;
+  out.streaming = fits ? 0 : 1;
+  out.bufferedPeaks = buffered;
+  out.lastPeak = peaks[buffered - 1];
+  out.peaks = std::move(peaks);
+  return 1;
+}
+
+int ReadPeaks(CFileObj& file, unsigned long index, unsigned char* out, unsigned long count) {
+  if (count == 0) return 1;
+  return ReadAt(file, kHeaderSize + static_cast<long>(index), out, static_cast<long>(count)) ? 1
+                                                                                             : 0;
+}
+
+}  // namespace sonark::peakfile
