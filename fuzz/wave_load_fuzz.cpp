@@ -1,0 +1,92 @@
+#include <platform/last_error.h>
+#include <sonark/load/initial_load.h>
+#include <sonark/load/peaks.h>
+#include <sonark/temp_paths.h>
+#include <stdlib.h>
+#include <tarnell/file_obj.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+// The input is a sound file named ".wav", loaded as a sound is when it joins a session, with
+// peaks. Whatever the bytes, the load must not crash, hang or read outside a buffer; it either
+// refuses the file with a code, or gives a PCM format and a data range inside the file that
+// reads back whole.
+
+namespace {
+
+struct Setup {
+  std::string dir;
+  std::string sound;
+  Setup() {
+    char pattern[] = "/tmp/wave-load-fuzz-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) std::abort();
+    dir = made;
+    sound = dir + "/sound.wav";
+    SetTempSndPath((dir + "/cache").c_str());
+  }
+};
+
+const Setup& Environment() {
+  static const Setup setup;
+  return setup;
+}
+
+// Answers "continue", except that every few calls it holds the load once (-1).
+int Progress(unsigned long /*amount*/, void* context) {
+  auto* calls = static_cast<int*>(context);
+  return (++*calls % 5 == 0) ? -1 : 1;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Setup& setup = Environment();
+  {
+    std::ofstream file(setup.sound, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  CFileObj* file = new CFileObj;
+  CRefObj* held = file;
+  if (!file->Open(setup.sound.c_str(), 0, 0)) std::abort();
+
+  int calls = 0;
+  {
+    CInitialLoad load;
+    const int msPerPeak = size > 0 ? 1 + data[0] % 50 : 10;
+    const int result = load.DoInitialLoad(file, 1, 1, 1, 0, msPerPeak, &Progress, &calls);
+    if (result != 0) {
+      const long start = load.DataStart();
+      const long end = load.DataEnd();
+      if (start < 0 || end <= start || end > static_cast<long>(size)) std::abort();
+      struct Free {
+        void operator()(tWAVEFORMATEX* f) const { std::free(f); }
+      };
+      std::unique_ptr<tWAVEFORMATEX, Free> format(load.StealWaveFomatEx());
+      if (!format || format->wFormatTag != kWaveFormatPcm || format->cbSize != 0 ||
+          (end - start) % format->nBlockAlign != 0) {
+        std::abort();
+      }
+      std::string bytes(static_cast<size_t>(end - start), '\0');
+      if (!file->SeekToData(0) || file->ReadData(bytes.data(), end - start) != end - start) {
+        std::abort();
+      }
+    } else if (platform::last_error() == 0 && !load.Cancelled()) {
+      // A refusal always says why.
+      std::abort();
+    }
+  }
+  DeleteRefObject(&held);
+
+  char peakFile[PATH_MAX];
+  if (CPeaks::PeakFilePathFor(setup.sound.c_str(), peakFile, sizeof peakFile, 0)) {
+    std::remove(peakFile);
+  }
+  return 0;
+}
