@@ -20,4 +20,15 @@ constexpr uint32_t kErrNoCurrentMixer = 0x200000C2;       // nothing to play on
 constexpr uint32_t kErrNotAvailable = 0x200000C3;         // not provided by this build yet
 constexpr uint32_t kErrAlreadyPlaying = 0x200000C4;       // play refused, the atom is playing
 
+// Session files.
+constexpr uint32_t kErrEmptySoundPath = 0x200000BE;      // a sound's stored path is empty
+constexpr uint32_t kErrSessionDamaged = 0x200000D0;      // chunk missing, short or out of place
+constexpr uint32_t kErrSoundNotLoaded = 0x200000D1;      // sound left out; ErrorLoadingFile told why
+constexpr uint32_t kErrSoundFileMissing = 0x200000D2;    // no regular file at the sound's path
+constexpr uint32_t kErrSoundPathTooLong = 0x200000D3;    // stored path would not fit 260 bytes
+constexpr uint32_t kErrSoundHasNoFile = 0x200000D4;      // no file (by reference) or no data
+constexpr uint32_t kErrSessionValueRange = 0x200000D5;   // time or offset beyond 32 bits
+constexpr uint32_t kErrEmbeddedSound = 0x200000D6;       // embedded data not written or read
+constexpr uint32_t kErrSessionUnknownList = 0x200000D7;  // a sub-atom list of an unknown kind
+
 }  // namespace sonark
