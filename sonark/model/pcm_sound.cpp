@@ -1,7 +1,10 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/load/music_info.h>
 #include <sonark/model/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
+#include <sonark/render/pcm_buffer.h>
+#include <sonark/render/render_units.h>
 #include <tarnell/ref_obj.h>
 
 #include <cstdlib>
@@ -44,32 +47,101 @@ CPCMSound::CPCMSound(const CPCMSound& other) : CAudioAtom(other) {
 
 CPCMSound::CPCMSound(const CPCMSound& other, long from, long to) : CAudioAtom(other, from, to) {
   CopySoundPart(other);
+  auto& source = const_cast<CPCMSound&>(other);
   SetVirtualLength(to == kWholeSound ? other.virtual_length_.load() : to - from);
+  // The part starts where `from` lies in the data, wrapping round it.
+  long start = 0;
+  {
+    Guard guard(source);
+    const long dataLength = source.DataLength();
+    start = source.GetVirtualTimeStart() +
+            TruncateToLong(source.GetSrcMap()->GetRateMapAdjustedTime(from));
+    if (dataLength > 0) start %= dataLength;
+  }
+  SetVirtualTimeStart(start);
 }
 
 void CPCMSound::CopySoundPart(const CPCMSound& other) {
   auto& source = const_cast<CPCMSound&>(other);
   Guard guard(source);
-  if (other.source_format_ != nullptr) source_format_ = DuplicateFormat(other.source_format_);
-  data_object_ = other.data_object_;
-  if (data_object_ != nullptr) data_object_->AddReference();
+  if (other.source_format_ != nullptr) {
+    source_format_ = DuplicateFormat(other.source_format_);
+    if (source_format_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
+  }
+  rate_ = other.rate_.load();
+  volume_ = other.volume_.load();
+  pan_ = other.pan_.load();
+  left_gain_ = other.left_gain_.load();
+  right_gain_ = other.right_gain_.load();
+  render_flags_ = other.render_flags_;
+  auto_trim_start_ = other.auto_trim_start_;
+  auto_trim_end_ = other.auto_trim_end_;
+  auto_trim_ = other.auto_trim_;
+  total_silence_ = other.total_silence_;
+  partial_song_ = other.partial_song_;
+  if (other.music_info_ != nullptr) {
+    music_info_ = new (std::nothrow) TMusicInfo(*other.music_info_);
+    if (music_info_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
+  }
+  if (other.buffer_ != nullptr) {
+    buffer_ = other.buffer_->Copy();
+    if (buffer_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
+  }
+  if (other.data_object_ != nullptr) {
+    // A buffer that holds the data whole never reads it again, so its copy can share the
+    // object; a streaming copy needs a position of its own.
+    if (other.buffer_ == nullptr || other.buffer_->IsLoadedOnce()) {
+      data_object_ = other.data_object_;
+      data_object_->AddReference();
+    } else {
+      platform::clear_last_error();
+      data_object_ = other.data_object_->Copy();
+      if (data_object_ == nullptr) {
+        copy_failed_ =
+            platform::last_error() != 0 ? platform::last_error() : sonark::kErrOutOfMemory;
+      }
+    }
+    if (data_object_ != nullptr) {
+      data_object_->SetDataMode(1);
+      if (buffer_ != nullptr) buffer_->SetRefObj(data_object_);
+    }
+  }
 }
 
 CPCMSound::~CPCMSound() {
   if (Parent() != nullptr) DetachFromParent();
-  DeleteRefObject(&data_object_);
-  std::free(source_format_);
+  CPCMSound::Unload();
 }
+
+namespace {
+
+// A copy that could not get its buffer or data object is released again; `failure` is the
+// reason, 0 for none.
+CAudioAtom* CheckedCopy(CPCMSound* copy, uint32_t failure) {
+  if (copy != nullptr && failure != 0) {
+    CAudioAtom* atom = copy;
+    DeleteAtom(&atom);
+    platform::set_last_error(failure);
+    return nullptr;
+  }
+  return copy;
+}
+
+}  // namespace
 
 CAudioAtom* CPCMSound::Copy(long from, long to) {
   if (to < from) {
     platform::set_last_error(sonark::kErrInvalidAtomArgument);
     return nullptr;
   }
-  return FinishCopy(new (std::nothrow) CPCMSound(*this, from, to));
+  auto* copy = new (std::nothrow) CPCMSound(*this, from, to);
+  return FinishCopy(CheckedCopy(copy, copy != nullptr ? copy->copy_failed_ : 0u));
 }
 
-CAudioAtom* CPCMSound::Copy() { return FinishCopy(new (std::nothrow) CPCMSound(*this)); }
+CAudioAtom* CPCMSound::Copy() {
+  auto* copy = new (std::nothrow) CPCMSound(*this);
+  return FinishCopy(CheckedCopy(copy, copy != nullptr ? copy->copy_failed_ : 0u));
+}
 
 int CPCMSound::Type() { return kAtomTypeSound; }
 
@@ -94,6 +166,15 @@ int CPCMSound::Stop() {
 
 void CPCMSound::NotifyOfNewLength() {
   Guard guard(*this);
+  const tWAVEFORMATEX* format = Format();
+  if (Playing() && buffer_ != nullptr && sonark::render::RenderableFormat(format)) {
+    // The read in progress ends where the new length ends.
+    const long delta = Length(UsingMap()) - adjusted_length_;
+    long bytes =
+        TruncateToLong(sonark::render::BytesPerSecond(format) * static_cast<double>(delta) * 0.001);
+    bytes -= bytes % sonark::render::FrameBytes(format);
+    buffer_->AdjustBytesToRead(bytes);
+  }
   CAudioAtom::NotifyOfNewLength();
   adjusted_length_ = Length(UsingMap());
 }
@@ -144,4 +225,6 @@ void CPCMSound::SetRefObj(CRefObj* object) {
   if (object != nullptr) object->AddReference();
   DeleteRefObject(&data_object_);
   data_object_ = object;
+  // The buffer must never read from an object the sound no longer holds.
+  if (buffer_ != nullptr) buffer_->SetRefObj(object);
 }

@@ -3,18 +3,77 @@
 #include <platform/wave_format.h>
 #include <sonark/export.h>
 #include <sonark/model/audio_atom.h>
+#include <sonark/render/buffer_format.h>
 
 #include <atomic>
+#include <cstdint>
 
 class CRefObj;
+class CPCMBuffer;
+class CDecoder;
+class CEffect;
+struct TMusicInfo;
+
+// What a sound's ReadData tells the mixer.
+enum TRenderResult : int {
+  kRenderFailed = 0,
+  kRenderMore = 1,      // more data follows
+  kRenderFinished = 2,  // the sound has finished
+};
+
+// Render flags of a sound (RenderFlags).
+constexpr uint32_t kRenderSourceStereo = 0x001;
+constexpr uint32_t kRenderOutputStereo = 0x002;
+constexpr uint32_t kRenderSource8Bit = 0x004;
+constexpr uint32_t kRenderOutput8Bit = 0x008;
+constexpr uint32_t kRenderEnvelopes = 0x010;  // envelopes are being followed
+constexpr uint32_t kRenderRateNext = 0x020;   // the rate envelope has a next event
+constexpr uint32_t kRenderVolumeNext = 0x040;
+constexpr uint32_t kRenderPanNext = 0x080;
+constexpr uint32_t kRenderVolumeRamp = 0x100;
+constexpr uint32_t kRenderPanRamp = 0x200;
+constexpr uint32_t kRenderRateRamp = 0x400;
+constexpr uint32_t kRenderEnvelopeBits = 0x7F0;
+
+// An event time meaning "none".
+constexpr long kNoEventTime = 2147483647;
+
+// One envelope kind while the sound plays: a straight line from the current event to the
+// next. Frames are output frames on the sound's time line.
+struct _envelopeTrack {
+  double slope = 0.0;  // value per output frame
+  long counter = 0;    // output frames since the current event
+  int index = 0;       // position in the map's event list after the last event fetched
+  double current = 0.0;
+  double next = 0.0;
+  long currentTime = kNoEventTime;  // ms
+  long nextTime = kNoEventTime;
+  long currentFrame = 0;
+  long nextFrame = 0;
+};
+
+struct _envelopeState {
+  long updateInterval = 0;   // output frames in 30 ms
+  long updateCountdown = 0;  // output frames to the next re-evaluation
+  long eventCountdown = 0;   // output frames to the next event
+  _envelopeTrack tracks[3];  // volume, pan, rate (map-type order)
+};
 
 // A leaf of the session tree: one sound file (or recording) placed on the time line. It owns
-// one reference on its data object and a copy of its source format.
+// one reference on its data object, a copy of its source format and its streaming buffer.
 //
-// Loading and rendering add their members and virtual operations to this class; the virtual
-// slots after those of CAudioAtom are theirs. Until loading exists, a sound is set up with
-// SetSourceFormat, SetRefObj and SetVirtualLength, before it is added to a group (groups
-// count the format a sound had when it joined them).
+// Rendering: the mixer calls Load (start) once, then ReadData for every block, which adds the
+// sound's contribution (resampled to the output rate and speed, with gains and envelopes) to
+// what the block holds, and Idle between blocks to refill the buffer. Gains are in 1/8192
+// units (8192 leaves samples unchanged), speeds in 1/2^27 source frames per output frame.
+//
+// Until loading from files exists, a sound is set up over a data object holding PCM with
+// SetUpFromPCM, before it is added to a group (groups count the format a sound had when it
+// joined them).
+//
+// Locking: Load, ReadData, Idle and the buffer and position queries take the sound's lock;
+// the volume, pan and rate setters take none (a torn update mixes old and new gains for at
+// most one block).
 class SONARK_API CPCMSound : public CAudioAtom {
  public:
   CPCMSound();
@@ -22,25 +81,112 @@ class SONARK_API CPCMSound : public CAudioAtom {
   ~CPCMSound() override;
 
   // A part of the sound: its length is to - from (the whole length when `to` is
-  // 2147483647); it shares the data object.
+  // 2147483647), its data starts that much later (wrapping round the data). Null with
+  // kErrOutOfMemory when its buffer or data object cannot be copied.
   CAudioAtom* Copy(long from, long to) override;
-  // Shares the data object.
+  // Duplicates the rendering settings, the buffer and the data object (shared when the
+  // buffer holds the data whole, else a copy with its own position).
   CAudioAtom* Copy() override;
   int Type() override;
   // Refused (0) beyond the end or while playing; otherwise handed to the current mixer.
   int Play(long offset) override;
   // Requests a stop from the mixer; 1.
   int Stop() override;
+  // Milliseconds handed out by the current read.
+  long CurrentPlayOffset() override;
+  // While playing, the current read grows or shrinks by the change of length.
   void NotifyOfNewLength() override;
   // Mode 0: the virtual length. Otherwise, while following envelopes, the virtual length
   // passed through the rate envelope (source milliseconds it consumes).
   long Length(int mode) override;
   // Stores the length (never below 0), then the atom's bookkeeping.
   void SetVirtualLength(long length) override;
+  // A streaming sound: its data object has reached its end and the ring is empty. A sound
+  // held whole: its read is complete.
+  int FinishedWithPlayOnce() override;
+
+  using CAudioAtom::Load;
+  // Prepares playback from `start` ms into the sound. 0 when the start lies beyond the end,
+  // or (kErrBufferCannotStart) when the sound has no buffer or the read cannot start.
+  virtual int Load(long start);
+  // Loading from files; not available in this build (0, kErrNotAvailable).
+  virtual int InitialLoad(CRefObj* source, long bufferMs, int determineLength, int buildPeaks,
+                          int reserved, int buildSeekMap, int msPerPeak, TLoadProgress progress,
+                          void* context);
+  // Leaves the registry of loaded sounds and releases buffer, data object and formats.
+  virtual void Unload();
+  // Recording; not available in this build (0, kErrNotAvailable).
+  virtual int Record(int type, const tWAVEFORMATEX* format, const char* path, int withPeaks,
+                     long msPerPeak);
+  // Hooks for the program: another path for a missing file (none here), a failed load.
+  virtual char* FindMissingFile(char* path);
+  virtual void ErrorLoadingFile(unsigned long code);
+  // Not available in this build (0, kErrNotAvailable).
+  virtual int SaveAs(const char* path, TLoadProgress progress, void* context);
+  // Milliseconds of data, rounded to the nearest; 0 without data.
+  virtual long DataLength();
+  // Frames of data.
+  virtual long NumSamples();
+  // The largest absolute sample of either channel among whole frames of Format() data.
+  virtual long GetMaxSample(const unsigned char* first, const unsigned char* end);
+  // From the buffer's unread data, one value per `framesPerValue` frames: the largest
+  // absolute sample x 255 / 32767. Consumes what it read, advances `*framePosition` and
+  // returns the values stored; 0 with kErrBufferCannotStart without a buffer.
+  virtual long GetAmplitudes(long* framePosition, long framesPerValue, long count,
+                             unsigned char* out);
+  // Static pan, -1 full left ... +1 full right: recomputes the gains.
+  virtual void Pan(double pan);
+  // Static speed factor, in force from the next ReadData.
+  virtual void Rate(double rate);
+  // Static volume factor (1.0 leaves samples unchanged): recomputes the gains.
+  virtual void Volume(double volume);
+  // No effect can be attached here: 0.
+  virtual int SetEffect(CEffect* effect);
+  // Copies Format() (18 bytes); 0 without one.
+  virtual int GetFormat(tWAVEFORMATEX* out);
+  // 0: a sound's format comes from its data.
+  virtual int SetFormat(const tWAVEFORMATEX* format);
+  // Adds the sound's next samples into the block (ptInterleaved, 8 or 16-bit, 1 or 2
+  // channels, any rate) from its start; `*bytesOut` gets the bytes produced. kRenderFailed
+  // with kErrInvalidAtomArgument for an unusable block, kErrBufferCannotStart without a
+  // buffer.
+  virtual TRenderResult ReadData(_bufferType* block, unsigned long* bytesOut);
+  // Recording; not available in this build (0, kErrNotAvailable).
+  virtual int WriteData(_bufferType* block);
+  // Refills the buffer between blocks: its Fill result, 0 without a buffer.
+  virtual int Idle(const tWAVEFORMATEX* format);
   // A sound has no sub-atoms: these do nothing and return 0.
   CAudioAtom* AddSubAtom(CAudioAtom* atom, long offset, int adjust, int resize) override;
   CAudioAtom* RemoveSubAtom(CAudioAtom* atom, int notify, int resize) override;
   CAudioAtom* MoveSubAtom(CAudioAtom* atom, long offset, int adjust, int resize) override;
+  // Forwarded to a decoder; true without one.
+  virtual bool Pause();
+  virtual bool Resume();
+  virtual int IsTotalSilence();
+  virtual int IsPartialSong();
+  virtual void SetAutoTrim(int on);
+  virtual int IsAutoTrim();
+
+  double Volume();
+  double Pan();
+  double Rate();
+  // v x 32767 / the loudest peak; 1.0 without peaks.
+  double GetNormalizedVolume(double volume);
+
+  // Sets the sound up over `object`, whose data window holds PCM in `format`: validates the
+  // format (kErrUnsupportedPcm), requires data (kErrEmptyData), leaves a trailing part of a
+  // frame out of the window, takes a reference on the object, sets the length from the data
+  // and creates a streaming buffer of `bufferMs` (the whole data when that is not longer).
+  int SetUpFromPCM(CRefObj* object, const tWAVEFORMATEX* format, long bufferMs = 2000);
+
+  // The offset into the data at which the sound starts, in whole frames.
+  void SetVirtualTimeStart(long ms);
+  long GetVirtualTimeStart();
+  // The data object's data size (held whole) or its position past its data start.
+  long GetSourceBytesMixedInPlayOnceMode();
+  // Replaces the buffer by one of `bytes` (whole frames, below the current capacity) that
+  // holds the start of the data whole. 1 when replaced; the old buffer stays otherwise.
+  int ShrinkBuffer(unsigned long bytes);
 
   // The format of the samples the sound delivers; null before a format is set.
   tWAVEFORMATEX* Format();
@@ -49,19 +195,87 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // Copies the format and its cbSize extra bytes. 0 (kErrInvalidAtomArgument or
   // kErrOutOfMemory) leaves the old format.
   int SetSourceFormat(const tWAVEFORMATEX* format);
+  void GetSrcFormatString(char* out, long outSize);
+  void GetDestFormatString(char* out, long outSize);
   CRefObj* GetRefObj();
-  // Takes a reference on `object` (which may be null) and drops the one on the old object.
+  // Takes a reference on `object` (which may be null) and drops the one on the old object;
+  // the buffer reads from the new object from its next read on.
   void SetRefObj(CRefObj* object);
+  CPCMBuffer* GetBuffer() { return buffer_; }
+  CDecoder* GetACMObj() { return decoder_; }
+  TMusicInfo* GetMusicInfo() { return music_info_; }
+  long GetAutoTrimTimeStart() const { return auto_trim_start_; }
+  long GetAutoTrimTimeEnd() const { return auto_trim_end_; }
+
+  // Rendering state, for inspection.
+  int32_t LeftGain() const { return left_gain_.load(std::memory_order_relaxed); }
+  int32_t RightGain() const { return right_gain_.load(std::memory_order_relaxed); }
+  int32_t RateStep() const { return rate_step_; }
+  uint32_t RenderFlags() const { return render_flags_; }
+
+  // The envelope state machine (runs under the sound's lock, from Load and ReadData).
+  // Prepares the envelopes for playback from `start` ms at the output format's rate.
+  void ReadyMapForPlayback(long start, const tWAVEFORMATEX* output);
+  // Ramps towards the next events of the kinds in `mask` (has-next bits) from `time`.
+  void SetMapSkipVariables(long time, uint32_t mask, const tWAVEFORMATEX* output);
+  // Re-evaluates the running ramps into gains and rate step.
+  void CalculateVolumes(const tWAVEFORMATEX* output);
+  // Moves the kinds whose next event has been reached on to their following event.
+  void GetNextMapSkipInfo(const tWAVEFORMATEX* output);
 
  protected:
   CPCMSound(const CPCMSound& other);
   CPCMSound(const CPCMSound& other, long from, long to);
 
+  // The rendering loop over the buffer's regions.
+  virtual TRenderResult ReadDataMix(_bufferType* block, unsigned long* bytesOut);
+  // Renders whole source frames from `cursor` (moved on past what was consumed) up to
+  // `sourceEnd` into whole output frames of `format` between `destination` and
+  // `destinationEnd`; returns the destination bytes written.
+  virtual unsigned long MixLoop(unsigned char*& cursor, unsigned char* sourceEnd,
+                                unsigned char* destination, unsigned char* destinationEnd,
+                                const tWAVEFORMATEX* format);
+  // Auto-trim times and silence flags from the peaks (none in this build).
+  virtual void DetermineSilenceAndPartialSong();
+
  private:
   void CopySoundPart(const CPCMSound& other);
+  void ReadyMapAtFrame(long frame, const tWAVEFORMATEX* output);
+  int FetchNextEvent(int kind);
+  void HoldEnvelopeValue(int kind, double value, const tWAVEFORMATEX* output);
 
+  CPCMBuffer* buffer_ = nullptr;
   tWAVEFORMATEX* source_format_ = nullptr;
+  int recording_ = 0;
+  long play_start_ = 0;
+  std::atomic<int32_t> left_gain_{8192};
+  std::atomic<int32_t> right_gain_{8192};
+  int32_t rate_step_ = int32_t{1} << 27;
+  int32_t phase_ = 0;
+  int32_t previous_left_ = 0;
+  int32_t previous_right_ = 0;
+  uint32_t render_flags_ = 0;
+  _envelopeState envelope_;
+  std::atomic<double> rate_{1.0};
+  std::atomic<double> volume_{1.0};
+  std::atomic<double> pan_{0.0};
   std::atomic<long> virtual_length_{0};
   long adjusted_length_ = 0;
+  long auto_trim_start_ = 0;
+  long auto_trim_end_ = 2147483647;
+  int auto_trim_ = 0;
+  int total_silence_ = 0;
+  int partial_song_ = 0;
+  CDecoder* decoder_ = nullptr;
   CRefObj* data_object_ = nullptr;
+  TMusicInfo* music_info_ = nullptr;
+
+  // The envelope clock: the output frame on the sound's time line about to be rendered, and
+  // the output rate the envelopes were prepared for (0: not yet).
+  long envelope_frame_ = 0;
+  uint32_t envelope_rate_ = 0;
+  // Time-line milliseconds rendered since Load, where changed envelopes are read again.
+  double rendered_ms_ = 0.0;
+  // The error code of a copy constructor that could not copy a part of the sound; 0.
+  uint32_t copy_failed_ = 0;
 };

@@ -1,0 +1,287 @@
+#include <platform/last_error.h>
+#include <sonark/errors.h>
+#include <sonark/load/load_errors.h>
+#include <sonark/load/music_info.h>
+#include <sonark/loaded_sounds.h>
+#include <sonark/model/pcm_sound.h>
+#include <sonark/render/buffer_format.h>
+#include <sonark/render/decoder.h>
+#include <sonark/render/pcm_buffer.h>
+#include <sonark/render/render_errors.h>
+#include <sonark/render/render_units.h>
+#include <tarnell/ref_obj.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+// Setting a sound up over its data, and what a sound tells about its data and its buffer.
+
+using namespace sonark::render;
+
+int CPCMSound::SetUpFromPCM(CRefObj* object, const tWAVEFORMATEX* format, long bufferMs) {
+  if (object == nullptr || format == nullptr) {
+    platform::set_last_error(sonark::kErrInvalidAtomArgument);
+    return 0;
+  }
+  tWAVEFORMATEX pcm = *format;
+  if (!ValidateFormat(&pcm, kWaveFormatPcm)) {
+    platform::set_last_error(sonark::kErrUnsupportedPcm);
+    return 0;
+  }
+  const long start = object->GetDataStart();
+  const long size = object->DataSize();
+  const long whole = size > 0 ? WholeFrames(size, &pcm) : 0;
+  if (start < 0 || whole <= 0) {
+    platform::set_last_error(sonark::kErrEmptyData);
+    return 0;
+  }
+  // A trailing part of a frame would shift every frame after the data wraps round.
+  if (whole != size && !object->SetDataOffsets(static_cast<unsigned long>(start),
+                                               static_cast<unsigned long>(start + whole))) {
+    platform::set_last_error(sonark::kErrEmptyData);
+    return 0;
+  }
+  const long capacityMs = bufferMs > 0 ? bufferMs : 1;
+  long capacity = MsToBytes(capacityMs, &pcm);
+  if (capacity < FrameBytes(&pcm)) capacity = FrameBytes(&pcm);
+  int loadedOnce = 0;
+  if (capacity >= whole) {
+    capacity = whole;
+    loadedOnce = 1;
+  }
+  auto buffer = std::unique_ptr<CPCMBuffer>(new (std::nothrow) CPCMBuffer());
+  if (buffer == nullptr) {
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
+  object->Seek(start, 0);
+  if (!buffer->Init(object, static_cast<unsigned long>(capacity), loadedOnce, 50)) {
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
+  {
+    AtomGuard guard(*this);
+    if (!SetSourceFormat(&pcm)) return 0;
+    SetRefObj(object);
+    delete buffer_;
+    buffer_ = buffer.release();
+  }
+  SetVirtualLength(TruncateToLong(static_cast<double>(whole) * 1000.0 / BytesPerSecond(&pcm)));
+  return 1;
+}
+
+void CPCMSound::Unload() {
+  RemoveTheSound(this);
+  AtomGuard guard(*this);
+  delete buffer_;
+  buffer_ = nullptr;
+  DeleteRefObject(&data_object_);
+  data_object_ = nullptr;
+  std::free(source_format_);
+  source_format_ = nullptr;
+  delete decoder_;
+  decoder_ = nullptr;
+  delete music_info_;
+  music_info_ = nullptr;
+}
+
+long CPCMSound::DataLength() {
+  AtomGuard guard(*this);
+  const tWAVEFORMATEX* format = ActualFormat();
+  if (data_object_ == nullptr || !RenderableFormat(format)) return 0;
+  const long size = data_object_->DataSize();
+  if (size <= 0) return 0;
+  return TruncateToLong(static_cast<double>(size) / BytesPerSecond(format) * 1000.0 + 0.5);
+}
+
+long CPCMSound::NumSamples() {
+  AtomGuard guard(*this);
+  const tWAVEFORMATEX* format = ActualFormat();
+  if (data_object_ == nullptr || !RenderableFormat(format)) return 0;
+  const long size = data_object_->DataSize();
+  return size > 0 ? size / FrameBytes(format) : 0;
+}
+
+long CPCMSound::GetMaxSample(const unsigned char* first, const unsigned char* end) {
+  const tWAVEFORMATEX* format = Format();
+  if (first == nullptr || end <= first || !RenderableFormat(format)) return 0;
+  long left = 0;
+  long right = 0;
+  ::GetMaxSample(first, end, format, left, right);
+  return std::max(left, right);
+}
+
+long CPCMSound::GetAmplitudes(long* framePosition, long framesPerValue, long count,
+                              unsigned char* out) {
+  AtomGuard guard(*this);
+  const tWAVEFORMATEX* format = Format();
+  unsigned char* first = nullptr;
+  unsigned char* second = nullptr;
+  unsigned long firstLength = 0;
+  unsigned long secondLength = 0;
+  if (buffer_ == nullptr || !RenderableFormat(format) ||
+      !buffer_->Lock(first, firstLength, second, secondLength)) {
+    platform::set_last_error(sonark::kErrBufferCannotStart);
+    return 0;
+  }
+  if (framesPerValue <= 0 || count <= 0 || out == nullptr) {
+    buffer_->Unlock();
+    return 0;
+  }
+  const unsigned long align = static_cast<unsigned long>(FrameBytes(format));
+  const unsigned long run = static_cast<unsigned long>(framesPerValue) * align;
+  firstLength -= firstLength % align;
+  if (second == nullptr) secondLength = 0;
+  secondLength -= secondLength % align;
+  const unsigned long values = std::min<unsigned long>(static_cast<unsigned long>(count),
+                                                       (firstLength + secondLength) / run);
+  unsigned long offset = 0;  // bytes into the two regions taken as one
+  for (unsigned long v = 0; v < values; ++v, offset += run) {
+    long left = 0;
+    long right = 0;
+    const unsigned long runEnd = offset + run;
+    if (offset < firstLength) {
+      ::GetMaxSample(first + offset, first + std::min(runEnd, firstLength), format, left, right);
+    }
+    if (runEnd > firstLength) {
+      const unsigned long from = offset > firstLength ? offset - firstLength : 0;
+      ::GetMaxSample(second + from, second + (runEnd - firstLength), format, left, right);
+    }
+    out[v] = static_cast<unsigned char>(std::max(left, right) * 255 / 32767);
+  }
+  buffer_->UpdateReadOffset(values * run);
+  buffer_->Unlock();
+  if (framePosition != nullptr) *framePosition += static_cast<long>(values) * framesPerValue;
+  return static_cast<long>(values);
+}
+
+int CPCMSound::FinishedWithPlayOnce() {
+  AtomGuard guard(*this);
+  if (buffer_ == nullptr) return 1;
+  if (buffer_->IsLoadedOnce()) {
+    // The ring of a loaded-once buffer never empties; its read is over when it is complete.
+    return buffer_->TotalBytesRead() >= buffer_->TotalBytesToRead() ? 1 : 0;
+  }
+  if (data_object_ == nullptr) return 1;
+  return data_object_->Tell() >= data_object_->GetDataEnd() && buffer_->NewDataInBuffer() == 0 ? 1
+                                                                                               : 0;
+}
+
+long CPCMSound::GetSourceBytesMixedInPlayOnceMode() {
+  AtomGuard guard(*this);
+  if (data_object_ == nullptr) return 0;
+  if (buffer_ != nullptr && buffer_->IsLoadedOnce()) return data_object_->DataSize();
+  return data_object_->Tell() - data_object_->GetDataStart();
+}
+
+long CPCMSound::CurrentPlayOffset() {
+  AtomGuard guard(*this);
+  const tWAVEFORMATEX* format = Format();
+  if (buffer_ == nullptr || !RenderableFormat(format)) return 0;
+  const uint32_t handedOut = std::min(buffer_->TotalBytesRead(), buffer_->TotalBytesToRead());
+  return TruncateToLong(static_cast<double>(handedOut) / BytesPerSecond(format) * 1000.0);
+}
+
+void CPCMSound::SetVirtualTimeStart(long ms) {
+  AtomGuard guard(*this);
+  const tWAVEFORMATEX* format = Format();
+  if (!RenderableFormat(format)) return;
+  const long bytes = std::min<long>(MsToBytes(ms, format),
+                                    WholeFrames(std::numeric_limits<uint32_t>::max(), format));
+  SetVirtualDataStart(bytes);
+  if (buffer_ != nullptr) buffer_->SetVirtualStart(static_cast<uint32_t>(bytes));
+  if (data_object_ != nullptr && data_object_->IsOpen() && IsPCMOrACM(decoder_)) {
+    const long block = BlockSize(ActualFormat(), decoder_);
+    const long limit = data_object_->DataSize() - block;
+    long sourceBytes = block > 0 ? bytes - bytes % block : bytes;
+    sourceBytes = std::max<long>(0, std::min(sourceBytes, limit));
+    data_object_->SetVirtualStart(sourceBytes);
+  }
+}
+
+long CPCMSound::GetVirtualTimeStart() {
+  AtomGuard guard(*this);
+  const tWAVEFORMATEX* format = Format();
+  if (!RenderableFormat(format)) return 0;
+  const double bytes = buffer_ != nullptr ? static_cast<double>(buffer_->GetVirtualStart())
+                                          : static_cast<double>(GetVirtualDataStart());
+  return TruncateToLong(bytes * 1000.0 / BytesPerSecond(format));
+}
+
+int CPCMSound::ShrinkBuffer(unsigned long bytes) {
+  AtomGuard guard(*this);
+  const tWAVEFORMATEX* format = Format();
+  if (buffer_ == nullptr || data_object_ == nullptr || !RenderableFormat(format)) return 0;
+  const unsigned long size = bytes - bytes % static_cast<unsigned long>(FrameBytes(format));
+  if (size == 0 || size >= buffer_->BufferSize()) return 0;
+  auto buffer = std::unique_ptr<CPCMBuffer>(new (std::nothrow) CPCMBuffer());
+  if (buffer == nullptr) return 0;
+  data_object_->Seek(data_object_->GetDataStart(), 0);
+  if (!buffer->Init(data_object_, size, 1, 50)) return 0;
+  delete buffer_;
+  buffer_ = buffer.release();
+  return 1;
+}
+
+int CPCMSound::GetFormat(tWAVEFORMATEX* out) {
+  const tWAVEFORMATEX* format = Format();
+  if (out == nullptr || format == nullptr) return 0;
+  std::memcpy(out, format, sizeof(tWAVEFORMATEX));
+  return 1;
+}
+
+void CPCMSound::GetSrcFormatString(char* out, long outSize) {
+  if (ActualFormat() != nullptr) SoundFormatToString(ActualFormat(), out, outSize, nullptr);
+}
+
+void CPCMSound::GetDestFormatString(char* out, long outSize) {
+  if (Format() != nullptr) SoundFormatToString(Format(), out, outSize, nullptr);
+}
+
+double CPCMSound::GetNormalizedVolume(double) { return 1.0; }
+
+bool CPCMSound::Pause() { return true; }
+
+bool CPCMSound::Resume() { return true; }
+
+int CPCMSound::IsTotalSilence() { return total_silence_; }
+
+int CPCMSound::IsPartialSong() { return partial_song_; }
+
+void CPCMSound::SetAutoTrim(int on) { auto_trim_ = on; }
+
+int CPCMSound::IsAutoTrim() { return auto_trim_; }
+
+void CPCMSound::DetermineSilenceAndPartialSong() {}
+
+int CPCMSound::SetEffect(CEffect*) { return 0; }
+
+int CPCMSound::SetFormat(const tWAVEFORMATEX*) { return 0; }
+
+char* CPCMSound::FindMissingFile(char*) { return nullptr; }
+
+void CPCMSound::ErrorLoadingFile(unsigned long) {}
+
+int CPCMSound::InitialLoad(CRefObj*, long, int, int, int, int, int, TLoadProgress, void*) {
+  platform::set_last_error(sonark::kErrNotAvailable);
+  return 0;
+}
+
+int CPCMSound::Record(int, const tWAVEFORMATEX*, const char*, int, long) {
+  platform::set_last_error(sonark::kErrNotAvailable);
+  return 0;
+}
+
+int CPCMSound::SaveAs(const char*, TLoadProgress, void*) {
+  platform::set_last_error(sonark::kErrNotAvailable);
+  return 0;
+}
+
+int CPCMSound::WriteData(_bufferType*) {
+  platform::set_last_error(sonark::kErrNotAvailable);
+  return 0;
+}
