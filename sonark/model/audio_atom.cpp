@@ -123,26 +123,6 @@ long CAudioAtom::DecReference() { return --references_; }
 
 void CAudioAtom::NotifyAtom(TSoundStateCode, long) {}
 
-int CAudioAtom::Load(CRIFF*, int, int, int, int, TLoadProgress, void*) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
-
-int CAudioAtom::Save(CRIFF*, int) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
-
-unsigned long CAudioAtom::SaveSize(int) { return 0; }
-
-int CAudioAtom::PreSave(CRIFF*) { return 0; }
-
-int CAudioAtom::PostSave(CRIFF*) { return 0; }
-
-int CAudioAtom::PreLoad(CRIFF*) { return 0; }
-
-int CAudioAtom::PostLoad(CRIFF*) { return 0; }
-
 int CAudioAtom::Play(long) { return 0; }
 
 long CAudioAtom::CurrentPlayOffset() { return 0; }

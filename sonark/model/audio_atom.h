@@ -84,7 +84,8 @@ class SONARK_API CAudioAtom : public CMap {
   // Returns the new count.
   virtual long DecReference();
   virtual void NotifyAtom(TSoundStateCode code, long value);
-  // The session file. Not available in this build: 0 with kErrNotAvailable.
+  // The session file: the atom record "atom" and the source map "smap" (the group and the
+  // sound add their lists around them). Pre/Post operations of the atom itself do nothing.
   virtual int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress, void* context);
   virtual int Save(CRIFF* riff, int byReference);
   virtual unsigned long SaveSize(int byReference);

@@ -648,11 +648,6 @@ void CSoundGroup::SubAtomMapsUpdated(TMapType) {}
 
 int CSoundGroup::CanAdjust() { return 1; }
 
-int CSoundGroup::LoadSubAtom(CRIFF*, unsigned long, int, int, int, int, TLoadProgress, void*) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
-
 int CSoundGroup::UpdateBestFormat(tWAVEFORMATEX* format, int adding) {
   if (format == nullptr || format->nSamplesPerSec == 0) return 0;
   CAtomTreeLock tree(this);

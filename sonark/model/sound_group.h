@@ -72,10 +72,22 @@ class SONARK_API CSoundGroup : public CAudioAtom {
   void SetPlayOnceMode(int on) override;
   // 1 as soon as one sub-atom reports 1; 0 when empty.
   int FinishedWithPlayOnce() override;
+  // The session file: the list "sgrp" with the group's records and one list per sub-atom.
+  // Load fails on a damaged list (kErrSessionDamaged, kErrTreeTooDeep); a sound that cannot
+  // be loaded is left out and reported through its ErrorLoadingFile.
+  int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
+           void* context) override;
+  int Save(CRIFF* riff, int byReference) override;
+  unsigned long SaveSize(int byReference) override;
+  int PreSave(CRIFF* riff) override;
+  int PostSave(CRIFF* riff) override;
+  int PreLoad(CRIFF* riff) override;
+  int PostLoad(CRIFF* riff) override;
 
   virtual void SubAtomMapsUpdated(TMapType type);
   virtual int CanAdjust();
-  // The session file. Not available in this build: 0 with kErrNotAvailable.
+  // Creates a sound ("sndc") or a group ("sgrp") and loads it through LoadNewSubAtom; 0
+  // (kErrSessionUnknownList) for any other kind, which the caller then skips.
   virtual int LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
                           TLoadProgress progress, void* context);
   // Counts (adding) or uncounts one sound's format here and in every ancestor. A format with
@@ -105,6 +117,13 @@ class SONARK_API CSoundGroup : public CAudioAtom {
   char* GetCreationTime();
   // Sum of the data sizes of the data objects of all sounds below the group.
   double DataSizeOfSubGroups();
+  // The bytes of sound data below the root of a saved session, read from its information
+  // block without loading anything: the cursor stands on the root's list and is left there.
+  // 0.0 for files without the figure.
+  double GetSavedSize(CRIFF* riff);
+  // The number of sub-atoms and the bytes of sound data of the last save or load.
+  int LastSavedNumAtoms();
+  double LastSavedDataSize();
 
  protected:
   // The atom part and a new creation time; no sub-atoms (Copy adds them through FillCopy).
@@ -116,6 +135,12 @@ class SONARK_API CSoundGroup : public CAudioAtom {
   // returns the copy, or null (the copy released) when a sub-atom cannot be copied.
   CAudioAtom* FillCopy(CSoundGroup* copy);
   CAudioAtom* FillSpanCopy(CSoundGroup* copy, long from, long to);
+
+  // For LoadSubAtom of a subclass: loads `atom` (new, with the one reference, which this call
+  // takes over) from the current list and adds it at its stored place. 1 also when a sound
+  // was left out; 0 when the list is damaged or the atom cannot be added.
+  int LoadNewSubAtom(CAudioAtom* atom, CRIFF* riff, int a, int b, int c, int d,
+                     TLoadProgress progress, void* context);
 
  private:
   friend class CAudioAtom;
@@ -146,6 +171,8 @@ class SONARK_API CSoundGroup : public CAudioAtom {
   char creation_time_[64];
   tWAVEFORMATEX best_format_{};
   _tFormatCounters counters_{};
+  int last_saved_num_atoms_ = 0;
+  double last_saved_data_size_ = 0.0;
 };
 
 // The local date and time as "MM/DD/YY  hh:mm:ss" (two spaces), the form of a group's

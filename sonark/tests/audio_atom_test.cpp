@@ -180,17 +180,6 @@ TEST(AudioAtom, CopiesCarryTheAtomPartAndSpanMaps) {
   EXPECT_EQ(platform::last_error(), sonark::kErrInvalidAtomArgument);
 }
 
-TEST(AudioAtom, SessionSlotsAreNotAvailableYet) {
-  CountedGroup group;
-  platform::clear_last_error();
-  EXPECT_EQ(group.Save(nullptr, 1), 0);
-  EXPECT_EQ(platform::last_error(), sonark::kErrNotAvailable);
-  EXPECT_EQ(group.Load(nullptr, 0, 0, 0, 0, nullptr, nullptr), 0);
-  EXPECT_EQ(group.LoadSubAtom(nullptr, 0, 0, 0, 0, 0, nullptr, nullptr), 0);
-  EXPECT_EQ(group.SaveSize(1), 0u);
-  EXPECT_EQ(group.PreSave(nullptr), 0);
-}
-
 TEST(PcmSound, OwnsOneReferenceOnItsDataObjectAndSharesItWithCopies) {
   CRefObj* mem = MemoryOf(1000);
   CountedSound* sound = NewSound(500, 22050, 8);

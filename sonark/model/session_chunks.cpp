@@ -1,0 +1,153 @@
+#include <platform/last_error.h>
+#include <sonark/errors.h>
+#include <sonark/model/session_chunks.h>
+#include <tarnell/file_obj.h>
+#include <tarnell/ref_obj.h>
+
+#include <cstring>
+
+namespace sonark::session {
+
+namespace {
+
+void Put32(unsigned char* out, uint32_t value) {
+  out[0] = static_cast<unsigned char>(value);
+  out[1] = static_cast<unsigned char>(value >> 8);
+  out[2] = static_cast<unsigned char>(value >> 16);
+  out[3] = static_cast<unsigned char>(value >> 24);
+}
+
+uint32_t Get32(const unsigned char* in) {
+  return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+         static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+}
+
+int32_t GetSigned32(const unsigned char* in) {
+  uint32_t value = Get32(in);
+  int32_t out = 0;
+  std::memcpy(&out, &value, sizeof out);
+  return out;
+}
+
+// Record offsets.
+constexpr long kAtomLength = 0;
+constexpr long kAtomOffset = 4;
+constexpr long kAtomInfo = 8;
+constexpr long kAtomMarkAt = 520;
+constexpr long kAtomDataStart = 524;
+constexpr long kAtomFlags = 528;
+constexpr long kInfoComments = 0;
+constexpr long kInfoCreation = 1024;
+constexpr long kInfoMarkAt = 1088;
+constexpr long kInfoDataSize = 1096;
+
+static_assert(kAtomInfo + sizeof(_infoStruct) == kAtomMarkAt);
+static_assert(kInfoCreation + kCreationTimeBytes == kInfoMarkAt);
+
+}  // namespace
+
+void PackAtomRecord(const AtomRecord& record, unsigned char* out) {
+  std::memset(out, 0, kAtomRecordBytes);
+  Put32(out + kAtomLength, static_cast<uint32_t>(record.length));
+  Put32(out + kAtomOffset, static_cast<uint32_t>(record.absoluteOffset));
+  std::memcpy(out + kAtomInfo, &record.info, sizeof record.info);
+  Put32(out + kAtomMarkAt, record.mark);
+  Put32(out + kAtomDataStart, static_cast<uint32_t>(record.virtualDataStart));
+  Put32(out + kAtomFlags, record.chunkFlags);
+}
+
+void UnpackAtomRecord(const unsigned char* in, AtomRecord* record) {
+  record->length = GetSigned32(in + kAtomLength);
+  record->absoluteOffset = GetSigned32(in + kAtomOffset);
+  std::memcpy(&record->info, in + kAtomInfo, sizeof record->info);
+  // The name is read as a string; a record without its NUL must not run past it.
+  record->info.name[sizeof record->info.name - 1] = '\0';
+  record->mark = Get32(in + kAtomMarkAt);
+  record->virtualDataStart = GetSigned32(in + kAtomDataStart);
+  record->chunkFlags = Get32(in + kAtomFlags);
+}
+
+void PackGroupInfo(const GroupInfoRecord& record, unsigned char* out) {
+  std::memset(out, 0, kGroupInfoBytes);
+  std::memcpy(out + kInfoComments, record.comments, kCommentBytes);
+  out[kInfoComments + kCommentBytes - 1] = 0;
+  std::memcpy(out + kInfoCreation, record.creationTime, kCreationTimeBytes);
+  out[kInfoCreation + kCreationTimeBytes - 1] = 0;
+  Put32(out + kInfoMarkAt, record.mark);
+  uint64_t bits = 0;
+  static_assert(sizeof bits == sizeof record.dataSize);
+  std::memcpy(&bits, &record.dataSize, sizeof bits);
+  Put32(out + kInfoDataSize, static_cast<uint32_t>(bits));
+  Put32(out + kInfoDataSize + 4, static_cast<uint32_t>(bits >> 32));
+}
+
+void UnpackGroupInfo(const unsigned char* in, GroupInfoRecord* record) {
+  std::memcpy(record->comments, in + kInfoComments, kCommentBytes);
+  record->comments[kCommentBytes - 1] = '\0';
+  std::memcpy(record->creationTime, in + kInfoCreation, kCreationTimeBytes);
+  record->creationTime[kCreationTimeBytes - 1] = '\0';
+  record->mark = Get32(in + kInfoMarkAt);
+  uint64_t bits = static_cast<uint64_t>(Get32(in + kInfoDataSize)) |
+                  static_cast<uint64_t>(Get32(in + kInfoDataSize + 4)) << 32;
+  std::memcpy(&record->dataSize, &bits, sizeof bits);
+}
+
+int Fail(uint32_t code) {
+  platform::set_last_error(code);
+  return 0;
+}
+
+long CurrentChunkOffset(CRIFF* riff) {
+  CRefObj* object = riff->GetRefObj();
+  if (object == nullptr) return -1;
+  // Reading nothing still puts the object at the chunk's data, 8 bytes behind its header.
+  char none = 0;
+  if (riff->ReadCurrentSubChunk(&none, 0) < 0) return -1;
+  long at = object->Tell();
+  return at >= 8 ? at - 8 : -1;
+}
+
+int Advance(CRIFF* riff) {
+  platform::clear_last_error();
+  if (riff->SeekToNextChunk()) return 1;
+  // The cursor reports the exact end of its level without a code.
+  if (platform::last_error() == 0) return 0;
+  Fail(kErrSessionDamaged);
+  return -1;
+}
+
+int ReadRecord(CRIFF* riff, uint32_t id, unsigned char* out, long bytes) {
+  _chunkInfo level{};
+  _subChunk sub{};
+  riff->GetCurrentChunkInfo(&level, &sub);
+  if (sub.id != id || static_cast<long>(sub.size) < bytes) return Fail(kErrSessionDamaged);
+  if (riff->ReadCurrentSubChunk(reinterpret_cast<char*>(out), bytes) != bytes) {
+    return Fail(kErrSessionDamaged);
+  }
+  platform::clear_last_error();
+  return 1;
+}
+
+int CurrentListType(CRIFF* riff, uint32_t* type) {
+  _chunkInfo level{};
+  _subChunk sub{};
+  riff->GetCurrentChunkInfo(&level, &sub);
+  unsigned char bytes[4];
+  if (sub.id != kListId || sub.size < 4 ||
+      riff->ReadCurrentSubChunk(reinterpret_cast<char*>(bytes), 4) != 4) {
+    return Fail(kErrSessionDamaged);
+  }
+  *type = Get32(bytes);
+  platform::clear_last_error();
+  return 1;
+}
+
+int FilePathOf(CRefObj* object, char* out) {
+  out[0] = '\0';
+  if (object == nullptr || object->Type() != 1) return 0;
+  auto* file = dynamic_cast<CFileObj*>(object);
+  if (file == nullptr) return 0;
+  return file->GetFilePath(out, CFileObj::kPathCapacity) && out[0] != '\0' ? 1 : 0;
+}
+
+}  // namespace sonark::session
