@@ -104,6 +104,19 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // A streaming sound: its data object has reached its end and the ring is empty. A sound
   // held whole: its read is complete.
   int FinishedWithPlayOnce() override;
+  // The session file: the list "sndc" with the atom record, the map and the file's path
+  // ("sref", relative to the session file where both lie on one local file system), or with
+  // byReference 0 the data itself (a "WAVE" list). A sound whose file cannot be loaded is
+  // reported through ErrorLoadingFile and Load fails with kErrSoundNotLoaded, which its group
+  // takes as "left out"; a damaged list fails with kErrSessionDamaged.
+  int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
+           void* context) override;
+  int Save(CRIFF* riff, int byReference) override;
+  unsigned long SaveSize(int byReference) override;
+  int PreSave(CRIFF* riff) override;
+  int PostSave(CRIFF* riff) override;
+  int PreLoad(CRIFF* riff) override;
+  int PostLoad(CRIFF* riff) override;
 
   using CAudioAtom::Load;
   // Prepares playback from `start` ms into the sound. 0 when the start lies beyond the end,
@@ -118,7 +131,9 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // Recording; not available in this build (0, kErrNotAvailable).
   virtual int Record(int type, const tWAVEFORMATEX* format, const char* path, int withPeaks,
                      long msPerPeak);
-  // Hooks for the program: another path for a missing file (none here), a failed load.
+  // Hooks for the program while a session loads. FindMissingFile is asked for another path
+  // when the sound's file cannot be opened (the text is copied at once; null or "" offers
+  // none). ErrorLoadingFile is told the code when the sound is left out.
   virtual char* FindMissingFile(char* path);
   virtual void ErrorLoadingFile(unsigned long code);
   // Not available in this build (0, kErrNotAvailable).
@@ -240,6 +255,14 @@ class SONARK_API CPCMSound : public CAudioAtom {
 
  private:
   void CopySoundPart(const CPCMSound& other);
+  // Session storage helpers.
+  int StoredSoundPath(CRIFF* riff, char* out);
+  int SaveEmbeddedData(CRIFF* riff);
+  int LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b, int c, int d,
+                         TLoadProgress progress, void* context);
+  int LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
+                       void* context);
+  int ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void* context);
   void ReadyMapAtFrame(long frame, const tWAVEFORMATEX* output);
   int FetchNextEvent(int kind);
   void HoldEnvelopeValue(int kind, double value, const tWAVEFORMATEX* output);

@@ -1,0 +1,431 @@
+// A sound's part of the session file: its list "sndc" with the atom record, the map and
+// either the path of its file ("sref") or its data ("WAVE" list).
+
+#include <platform/last_error.h>
+#include <platform/wave_format.h>
+#include <sonark/errors.h>
+#include <sonark/loaded_sounds.h>
+#include <sonark/model/pcm_sound.h>
+#include <sonark/model/session_chunks.h>
+#include <sonark/render/pcm_buffer.h>
+#include <sys/stat.h>
+#include <tarnell/errors.h>
+#include <tarnell/file_obj.h>
+#include <tarnell/mem_obj.h>
+#include <tarnell/paths.h>
+#include <tarnell/ref_obj.h>
+#include <tarnell/riff.h>
+#include <unistd.h>
+#include <utilities/disk_space.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace session = sonark::session;
+
+namespace {
+
+class Guard {
+ public:
+  explicit Guard(CAudioAtom& atom) : atom_(atom) { atom_.Lock(); }
+  ~Guard() { atom_.Unlock(); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  CAudioAtom& atom_;
+};
+
+// Embedded data moves in pieces of this size.
+constexpr long kCopyPiece = 64 * 1024;
+// The streaming buffer of a sound that a session loads, in milliseconds.
+constexpr long kBufferMs = 2000;
+
+// Puts a sound that shares loaded data at its stored start: the byte offset into its data,
+// in whole frames. A data object the sound holds alone starts there too; one it shares with
+// the sound it came from is left as it is.
+void StartAtByte(CPCMSound* sound, long bytes, bool ownObject) {
+  const tWAVEFORMATEX* format = sound->Format();
+  CRefObj* data = sound->GetRefObj();
+  if (format == nullptr || format->nBlockAlign == 0 || data == nullptr) return;
+  const long block = format->nBlockAlign;
+  const long size = data->DataSize();
+  long start = bytes > 0 ? bytes - bytes % block : 0;
+  // A start at or beyond the data's end means the data's beginning, as a fresh load takes it.
+  if (size <= 0 || start >= size) start = 0;
+  sound->SetVirtualDataStart(start);
+  if (sound->GetBuffer() != nullptr)
+    sound->GetBuffer()->SetVirtualStart(static_cast<uint32_t>(start));
+  if (ownObject) data->SetVirtualStart(start);
+}
+
+// A path in memory relative to the working folder is made absolute, so that a session keeps
+// meaning the same file wherever it is opened.
+bool MakeAbsolute(char* path) {
+  if (path[0] == '/') return true;
+  char folder[PATH_MAX];
+  if (getcwd(folder, sizeof folder) == nullptr) return false;
+  std::string joined = std::string(folder) + "/" + path;
+  if (joined.size() >= PATH_MAX) return false;
+  std::memcpy(path, joined.c_str(), joined.size() + 1);
+  return true;
+}
+
+// A stored path of a Windows system ("C:\...", "\\server\share\...") names no file here; it
+// goes to the missing-file search as it is.
+bool IsForeignAbsolute(const char* path) {
+  const bool drive =
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
+  return drive || (path[0] == '\\' && path[1] == '\\');
+}
+
+// Only a regular file is opened: a session must not make the engine read a device or wait
+// on a pipe.
+bool IsRegularFile(const char* path) {
+  struct stat info {};
+  return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The initial load of a session's sound; the length and start the session stored win over
+// what the data alone would give. A failure goes to ErrorLoadingFile.
+int LoadFromData(CPCMSound* sound, CRefObj* data, int a, int b, int c, int d,
+                 TLoadProgress progress, void* context) {
+  const long length = sound->Length(0);
+  const int result = sound->InitialLoad(data, kBufferMs, a, b, b, c, d, progress, context);
+  const uint32_t code = platform::last_error();
+  if (!result) {
+    sound->ErrorLoadingFile(code != 0 ? code : sonark::kErrSoundFileMissing);
+    return 0;
+  }
+  if (length > 0 && sound->Length(0) != length) sound->SetVirtualLength(length);
+  return 1;
+}
+
+CFileObj* OpenSoundFile(const char* path) {
+  if (!IsRegularFile(path)) {
+    platform::set_last_error(sonark::kErrSoundFileMissing);
+    return nullptr;
+  }
+  auto* file = new (std::nothrow) CFileObj();
+  if (file == nullptr) {
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return nullptr;
+  }
+  if (!file->Open(path, 0, 0)) {
+    const uint32_t code = platform::last_error();
+    CRefObj* held = file;
+    DeleteRefObject(&held);
+    platform::set_last_error(code != 0 ? code : sonark::kErrSoundFileMissing);
+    return nullptr;
+  }
+  return file;
+}
+
+}  // namespace
+
+int CPCMSound::PreSave(CRIFF* riff) {
+  if (riff == nullptr || !riff->WriteListChunkHeader(session::kListSound)) return 0;
+  return riff->Descend();
+}
+
+int CPCMSound::PostSave(CRIFF* riff) { return riff != nullptr ? riff->Ascend() : 0; }
+
+int CPCMSound::PreLoad(CRIFF* riff) {
+  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  platform::clear_last_error();
+  if (riff->Descend()) return 1;
+  if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
+  return 0;
+}
+
+int CPCMSound::PostLoad(CRIFF* riff) {
+  if (riff == nullptr || !riff->Ascend()) return session::Fail(sonark::kErrSessionDamaged);
+  return session::Advance(riff) >= 0 ? 1 : 0;
+}
+
+unsigned long CPCMSound::SaveSize(int byReference) {
+  unsigned long size = CAudioAtom::SaveSize(byReference);
+  if (byReference) return size + session::kSoundRefBytes;
+  Guard guard(*this);
+  CRefObj* data = GetRefObj();
+  long bytes = data != nullptr ? data->DataSize() : 0;
+  return size + (bytes > 0 ? static_cast<unsigned long>(bytes) : 0) + session::kFormatBytes;
+}
+
+// The path as the session stores it: relative to the session file when both lie on one
+// local file system, else absolute. 0 when the sound has no file or the path does not fit.
+int CPCMSound::StoredSoundPath(CRIFF* riff, char* out) {
+  char path[PATH_MAX];
+  if (!session::FilePathOf(GetRefObj(), path) || !MakeAbsolute(path)) {
+    return session::Fail(sonark::kErrSoundHasNoFile);
+  }
+  const char* stored = path;
+  char sessionPath[PATH_MAX];
+  char relative[PATH_MAX];
+  if (session::FilePathOf(riff->GetRefObj(), sessionPath) && MakeAbsolute(sessionPath) &&
+      HasSameDrive(path, sessionPath) && IsOnLocalHardDrive(sessionPath) &&
+      AbsoluteToRelative(sessionPath, path, relative)) {
+    stored = relative;
+  }
+  const size_t length = std::strlen(stored);
+  if (length >= static_cast<size_t>(session::kSoundRefBytes)) {
+    return session::Fail(sonark::kErrSoundPathTooLong);
+  }
+  std::memset(out, 0, session::kSoundRefBytes);
+  std::memcpy(out, stored, length);
+  return 1;
+}
+
+int CPCMSound::SaveEmbeddedData(CRIFF* riff) {
+  CRefObj* data = GetRefObj();
+  tWAVEFORMATEX* format = ActualFormat();
+  if (data == nullptr || format == nullptr || data->DataSize() < 0) {
+    return session::Fail(sonark::kErrSoundHasNoFile);
+  }
+  // A copy of its own is read, so that a sound that plays meanwhile keeps its position.
+  CRefObj* reader = data->Copy();
+  if (reader == nullptr) return session::Fail(sonark::kErrEmbeddedSound);
+  reader->SetVirtualStart(0);
+  reader->SetDataMode(0);
+  const long total = reader->DataSize();
+  int ok = reader->SeekToData(0);
+  tWAVEFORMATEX stored = *format;
+  ok = ok && riff->WriteListChunkHeader(session::kListWave) && riff->Descend() &&
+       riff->WriteSubChunk(session::kChunkFormat, &stored, session::kFormatBytes) &&
+       riff->StartWriteStream(session::kChunkData);
+  uint32_t code = ok ? 0 : platform::last_error();
+  if (ok) {
+    auto piece = std::make_unique<char[]>(kCopyPiece);
+    for (long left = total; left > 0 && ok;) {
+      const long want = left < kCopyPiece ? left : kCopyPiece;
+      const long got = reader->ReadData(piece.get(), want);
+      if (got != want || riff->WriteStreamData(piece.get(), got) != got) {
+        ok = 0;
+        code = sonark::kErrEmbeddedSound;
+      }
+      left -= want;
+    }
+    if (!riff->EndWriteStream()) ok = 0;
+    if (!riff->Ascend()) ok = 0;
+  }
+  DeleteRefObject(&reader);
+  if (!ok) return session::Fail(code != 0 ? code : sonark::kErrEmbeddedSound);
+  return 1;
+}
+
+int CPCMSound::Save(CRIFF* riff, int byReference) {
+  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  Guard guard(*this);
+  // The path is settled first: a sound that cannot be stored leaves nothing behind.
+  char stored[session::kSoundRefBytes];
+  if (byReference && !StoredSoundPath(riff, stored)) return 0;
+  if (!PreSave(riff)) {
+    if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
+    return 0;
+  }
+  int ok = CAudioAtom::Save(riff, byReference);
+  if (ok) {
+    ok = byReference ? riff->WriteSubChunk(session::kChunkSoundRef, stored, session::kSoundRefBytes)
+                     : SaveEmbeddedData(riff);
+  }
+  const uint32_t code = platform::last_error();
+  const int closed = PostSave(riff);
+  if (!ok) return session::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
+  if (!closed) return session::Fail(sonark::kErrSessionDamaged);
+  platform::clear_last_error();
+  return 1;
+}
+
+int CPCMSound::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
+                    void* context) {
+  if (!PreLoad(riff)) return 0;
+  if (!CAudioAtom::Load(riff, a, b, c, d, progress, context)) return 0;
+
+  _chunkInfo level{};
+  _subChunk sub{};
+  riff->GetCurrentChunkInfo(&level, &sub);
+  int loaded = 0;
+  if (sub.id == session::kChunkSoundRef) {
+    char stored[session::kSoundRefBytes];
+    if (!session::ReadRecord(riff, session::kChunkSoundRef,
+                             reinterpret_cast<unsigned char*>(stored), session::kSoundRefBytes)) {
+      return 0;
+    }
+    if (std::memchr(stored, 0, sizeof stored) == nullptr) {
+      return session::Fail(sonark::kErrSessionDamaged);
+    }
+    loaded = LoadReferencedFile(riff, stored, a, b, c, d, progress, context);
+  } else {
+    uint32_t type = 0;
+    if (!session::CurrentListType(riff, &type) || type != session::kListWave) {
+      return session::Fail(sonark::kErrSessionDamaged);
+    }
+    loaded = LoadEmbeddedData(riff, a, b, c, d, progress, context);
+  }
+
+  // Whatever became of the sound, the rest of its list must be whole.
+  if (session::Advance(riff) < 0) return 0;
+  if (!PostLoad(riff)) {
+    if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
+    return 0;
+  }
+  if (!loaded) return session::Fail(sonark::kErrSoundNotLoaded);
+  platform::clear_last_error();
+  return 1;
+}
+
+int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b, int c, int d,
+                                  TLoadProgress progress, void* context) {
+  if (stored[0] == '\0') {
+    ErrorLoadingFile(sonark::kErrEmptySoundPath);
+    return 0;
+  }
+  char path[PATH_MAX];
+  std::strcpy(path, stored);
+  bool resolved = stored[0] == '/';
+  if (!resolved && !IsForeignAbsolute(stored)) {
+    // The relative form means the session's own folder; a session held in memory has none.
+    char sessionPath[PATH_MAX];
+    if (session::FilePathOf(riff->GetRefObj(), sessionPath) && MakeAbsolute(sessionPath) &&
+        RelativeToAbsolute(sessionPath, stored, path)) {
+      resolved = true;
+    } else {
+      std::strcpy(path, stored);
+    }
+  }
+
+  if (resolved) {
+    CPCMSound* loaded = SoundExists(path);
+    if (loaded != nullptr && loaded != this) {
+      return ShareLoadedSound(loaded, progress, context);
+    }
+  }
+
+  CFileObj* file = resolved ? OpenSoundFile(path) : nullptr;
+  if (!resolved) platform::set_last_error(sonark::kErrSoundFileMissing);
+  if (file == nullptr) {
+    uint32_t code = platform::last_error();
+    char* proposed = FindMissingFile(path);
+    if (proposed != nullptr && proposed[0] != '\0') {
+      file = OpenSoundFile(proposed);
+      if (file == nullptr) code = platform::last_error();
+    }
+    if (file == nullptr) {
+      ErrorLoadingFile(code != 0 ? code : sonark::kErrSoundFileMissing);
+      return 0;
+    }
+  }
+  const int result = LoadFromData(this, file, a, b, c, d, progress, context);
+  CRefObj* held = file;
+  DeleteRefObject(&held);
+  if (!result) return 0;
+  // Registered (once) so that a later atom on the same file shares it.
+  AddTheSound(this);
+  return 1;
+}
+
+// A file that a sound of the session has loaded already is not loaded again: this sound
+// takes the same data at its own place (the data object itself while the other sound holds
+// it whole, else a copy with its own read position) and keeps its stored length and start.
+int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void* context) {
+  const long length = Length(0);
+  const long start = GetVirtualDataStart();
+  if (progress != nullptr) progress(0, context);
+
+  CRefObj* data = nullptr;
+  tWAVEFORMATEX format{};
+  bool whole = false;
+  loaded->Lock();
+  CRefObj* source = loaded->GetRefObj();
+  const tWAVEFORMATEX* source_format = loaded->Format();
+  if (source != nullptr && source_format != nullptr) {
+    format = *source_format;
+    whole = loaded->GetBuffer() != nullptr && loaded->GetBuffer()->IsLoadedOnce();
+    if (whole) {
+      data = source;
+      data->AddReference();
+    } else {
+      data = source->Copy();
+    }
+  }
+  loaded->Unlock();
+  if (data == nullptr) {
+    const uint32_t code = platform::last_error();
+    ErrorLoadingFile(code != 0 ? code : tarnell::kErrCopyReopen);
+    return 0;
+  }
+  const int ok = SetUpFromPCM(data, &format, kBufferMs);
+  const uint32_t code = platform::last_error();
+  const long shared = data->DataSize();
+  DeleteRefObject(&data);
+  if (!ok) {
+    ErrorLoadingFile(code != 0 ? code : sonark::kErrSoundFileMissing);
+    return 0;
+  }
+  SetVirtualLength(length);
+  StartAtByte(this, start, !whole);
+  AddTheSound(this);
+  if (progress != nullptr) progress(shared > 0 ? static_cast<unsigned long>(shared) : 0, context);
+  return 1;
+}
+
+// The data of an embedded sound is read back as a wave file in memory, which loads like any
+// other sound. Whatever cannot be read leaves the sound out, said through ErrorLoadingFile.
+int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
+                                void* context) {
+  unsigned char format[session::kFormatBytes];
+  long dataSize = -1;
+  CMemObj* wave = nullptr;
+  uint32_t code = sonark::kErrEmbeddedSound;
+  if (riff->Descend()) {
+    if (riff->SeekToChunk(session::kChunkFormat, 0, 1) &&
+        session::ReadRecord(riff, session::kChunkFormat, format, session::kFormatBytes) &&
+        riff->SeekToChunk(session::kChunkData, 0, 1)) {
+      _chunkInfo level{};
+      _subChunk sub{};
+      riff->GetCurrentChunkInfo(&level, &sub);
+      dataSize = sub.size;
+    }
+    if (dataSize >= 0) {
+      wave = new (std::nothrow) CMemObj();
+      CRIFF writer;
+      bool ok = wave != nullptr && wave->Create() && writer.Create(wave, session::kListWave) &&
+                writer.WriteSubChunk(session::kChunkFormat, format, session::kFormatBytes) &&
+                writer.StartWriteStream(session::kChunkData);
+      if (ok) {
+        auto piece = std::make_unique<char[]>(kCopyPiece);
+        // Reading nothing puts the object at the chunk's first byte.
+        riff->ReadCurrentSubChunk(piece.get(), 0);
+        for (long left = dataSize; left > 0 && ok;) {
+          const long want = left < kCopyPiece ? left : kCopyPiece;
+          ok = riff->Read(piece.get(), want) == want &&
+               writer.WriteStreamData(piece.get(), want) == want;
+          left -= want;
+        }
+        ok = writer.EndWriteStream() && ok;
+      }
+      writer.Close();
+      if (!ok) {
+        if (wave != nullptr && platform::last_error() == sonark::kErrOutOfMemory) {
+          code = sonark::kErrOutOfMemory;
+        }
+        CRefObj* held = wave;
+        DeleteRefObject(&held);
+        wave = nullptr;
+      }
+    }
+    riff->Ascend();
+  }
+  if (wave == nullptr) {
+    ErrorLoadingFile(code);
+    return 0;
+  }
+  wave->Seek(0, 0);
+  const int result = LoadFromData(this, wave, a, b, c, d, progress, context);
+  CRefObj* held = wave;
+  DeleteRefObject(&held);
+  return result;
+}
