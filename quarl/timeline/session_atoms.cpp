@@ -1,0 +1,67 @@
+#include <quarl/timeline/session_atoms.h>
+
+#include <algorithm>
+
+#include <tarnell/riff.h>
+
+namespace {
+constexpr unsigned long kSoundList = tarnell::FourCC("sndc");
+constexpr unsigned long kGroupList = tarnell::FourCC("sgrp");
+constexpr unsigned long kBarBytes = 16;
+}  // namespace
+
+CAudioAtom* NewBarAtom(unsigned long listType) {
+  if (listType == kSoundList) return new BarSound();
+  if (listType == kGroupList) return new BarGroup();
+  return nullptr;
+}
+
+unsigned long BarSound::SaveSize(int byReference) {
+  return CPCMSound::SaveSize(byReference) + kBarBytes;
+}
+
+int BarSound::PostSave(CRIFF* riff) {
+  if (!WriteBarChunk(riff, bar_)) return 0;
+  return CPCMSound::PostSave(riff);
+}
+
+int BarSound::PostLoad(CRIFF* riff) {
+  ReadBarChunk(riff, &bar_);
+  return CPCMSound::PostLoad(riff);
+}
+
+unsigned long BarGroup::SaveSize(int byReference) {
+  return CSoundGroup::SaveSize(byReference) + kBarBytes;
+}
+
+int BarGroup::PostSave(CRIFF* riff) {
+  if (!WriteBarChunk(riff, bar_)) return 0;
+  return CSoundGroup::PostSave(riff);
+}
+
+int BarGroup::PostLoad(CRIFF* riff) {
+  ReadBarChunk(riff, &bar_);
+  return CSoundGroup::PostLoad(riff);
+}
+
+int BarGroup::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
+                          TLoadProgress progress, void* context) {
+  CAudioAtom* atom = NewBarAtom(listType);
+  return atom ? LoadNewSubAtom(atom, riff, a, b, c, d, progress, context) : 0;
+}
+
+long SessionRootGroup::Length(int mode) {
+  long length = CSoundGroup::Length(mode);
+  return mode == 0 ? std::max(length, 1000L) : length;
+}
+
+CAudioAtom* SessionRootGroup::Resize(CAudioAtom* atom) {
+  CSoundGroup::Resize(atom);
+  return atom;
+}
+
+int SessionRootGroup::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
+                                  TLoadProgress progress, void* context) {
+  CAudioAtom* atom = NewBarAtom(listType);
+  return atom ? LoadNewSubAtom(atom, riff, a, b, c, d, progress, context) : 0;
+}

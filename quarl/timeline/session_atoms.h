@@ -1,0 +1,58 @@
+#pragma once
+
+#include <quarl/timeline/bar_chunk.h>
+#include <sonark/model/pcm_sound.h>
+#include <sonark/model/sound_group.h>
+
+// The atom kinds that the time line keeps in a session. Each sound and group carries its bar
+// and stores it in a "zbar" chunk after its own data, so that a session shows its bars where
+// they were left. The session root keeps every offset exactly as given.
+
+class BarSound : public CPCMSound {
+ public:
+  BarSound() = default;
+
+  BarRect& Bar() { return bar_; }
+
+  unsigned long SaveSize(int byReference) override;
+  int PostSave(CRIFF* riff) override;
+  int PostLoad(CRIFF* riff) override;
+
+ private:
+  BarRect bar_;
+};
+
+class BarGroup : public CSoundGroup {
+ public:
+  BarGroup() = default;
+
+  BarRect& Bar() { return bar_; }
+
+  unsigned long SaveSize(int byReference) override;
+  int PostSave(CRIFF* riff) override;
+  int PostLoad(CRIFF* riff) override;
+  int LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
+                  TLoadProgress progress, void* context) override;
+
+ private:
+  BarRect bar_;
+};
+
+class SessionRootGroup : public CSoundGroup {
+ public:
+  SessionRootGroup() = default;
+
+  // The root never renormalises or rebuilds maps on behalf of its members.
+  int CanAdjust() override { return 0; }
+  int CanCombine() override { return 0; }
+  long AbsoluteOffset() override { return 0; }
+  // At least one second, so an empty session still has a time line.
+  long Length(int mode) override;
+  CAudioAtom* Resize(CAudioAtom* atom) override;
+  int LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
+                  TLoadProgress progress, void* context) override;
+};
+
+// A new bar sound ("sndc") or bar group ("sgrp") for a stored sub-atom list; null for any
+// other list type.
+CAudioAtom* NewBarAtom(unsigned long listType);
