@@ -10,11 +10,13 @@
 #include <tarnell/ref_obj.h>
 #include <tarnell/riff.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 namespace session = sonark::session;
 
@@ -45,6 +47,16 @@ int AtomListFollows(CRIFF* riff) {
   }
   if (!riff->SeekToChunkAtOffset(start)) return -1;
   return found;
+}
+
+// The sub-atoms of `group` as they stand now.
+std::vector<CAudioAtom*> Members(CSoundGroup* group) {
+  std::vector<CAudioAtom*> members;
+  group->Lock();
+  long offset = 0;
+  for (int i = 0; CAudioAtom* member = group->GetAtom(i, &offset); ++i) members.push_back(member);
+  group->Unlock();
+  return members;
 }
 
 }  // namespace
@@ -180,33 +192,35 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
   }
   last_saved_data_size_ = dataSize;
 
+  // From here on a failure takes out again the sub-atoms this load added: a damaged session
+  // never stays in the group half loaded.
+  const std::vector<CAudioAtom*> before = Members(this);
+  auto fail = [&](uint32_t code) {
+    if (code == 0) code = platform::last_error();
+    for (CAudioAtom* member : Members(this)) {
+      if (std::find(before.begin(), before.end(), member) == before.end()) member->Remove();
+    }
+    return session::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
+  };
+
   for (int32_t i = 0; i < count; ++i) {
     // Fewer lists than the count says: sub-atoms went missing.
-    if (moved == 0) return session::Fail(sonark::kErrSessionDamaged);
+    if (moved == 0) return fail(sonark::kErrSessionDamaged);
     uint32_t type = 0;
-    if (!session::CurrentListType(riff, &type)) return 0;
+    if (!session::CurrentListType(riff, &type)) return fail(0);
     const long here = session::CurrentChunkOffset(riff);
     if (LoadSubAtom(riff, type, a, b, c, d, progress, context)) {
       moved = session::CurrentChunkOffset(riff) != here ? 1 : 0;
       continue;
     }
-    if (IsAtomList(type)) {
-      if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
-      return 0;
-    }
+    if (IsAtomList(type)) return fail(0);
     // A kind this group does not know stays unread in the file.
     moved = session::Advance(riff);
-    if (moved < 0) return 0;
+    if (moved < 0) return fail(0);
   }
   // More sub-atom lists than the count says would be left out without a word.
-  if (moved == 1) {
-    int extra = AtomListFollows(riff);
-    if (extra != 0) return session::Fail(sonark::kErrSessionDamaged);
-  }
-  if (!PostLoad(riff)) {
-    if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
-    return 0;
-  }
+  if (moved == 1 && AtomListFollows(riff) != 0) return fail(sonark::kErrSessionDamaged);
+  if (!PostLoad(riff)) return fail(0);
   platform::clear_last_error();
   return 1;
 }

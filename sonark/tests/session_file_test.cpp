@@ -402,6 +402,7 @@ TEST_F(SessionFileTest, TruncatedSessionsAreRefusedAtEveryLength) {
     platform::clear_last_error();
     ASSERT_EQ(LoadSessionBytes(group, cut), 0) << length;
     EXPECT_NE(platform::last_error(), 0u) << length;
+    EXPECT_EQ(static_cast<CSoundGroup*>(group)->NumAtoms(kAtomTypeMembers, 0), 0) << length;
     DeleteAtom(&group);
   }
 }
@@ -453,12 +454,13 @@ class DamagedSessionTest : public SessionFileTest {
     riff.Ascend();
   }
 
-  // Loads `bytes` and expects it refused with `code`.
+  // Loads `bytes` and expects it refused with `code`, with nothing of it left in the group.
   void ExpectRefused(const Bytes& bytes, uint32_t code) {
     CAudioAtom* group = new LoggingGroup(&log_);
     platform::clear_last_error();
     EXPECT_EQ(LoadSessionBytes(group, bytes), 0);
     EXPECT_EQ(platform::last_error(), code);
+    EXPECT_EQ(static_cast<CSoundGroup*>(group)->NumAtoms(kAtomTypeMembers, 0), 0);
     DeleteAtom(&group);
   }
 };
