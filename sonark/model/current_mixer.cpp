@@ -1,29 +1,39 @@
 #include <platform/last_error.h>
+#include <sonark/engine.h>
 #include <sonark/errors.h>
 #include <sonark/model/current_mixer.h>
+#include <sonark/render/pcm_mixer.h>
 
 #include <atomic>
+#include <mutex>
 
 namespace {
 
+// Written under the engine lock; read without it, because sounds ask for the mixer from
+// places that hold their own lock, which must never wait for the engine lock.
 std::atomic<CPCMMixer*> g_current_mixer{nullptr};
 
 }  // namespace
 
-CPCMMixer* GetCurrentMixer() { return g_current_mixer.load(); }
+CPCMMixer* GetCurrentMixer() { return g_current_mixer.load(std::memory_order_acquire); }
 
-void SetCurrentMixer(CPCMMixer* mixer) { g_current_mixer = mixer; }
+void SetCurrentMixer(CPCMMixer* mixer) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  g_current_mixer.store(mixer, std::memory_order_release);
+}
 
-int PlayAtomOnCurrentMixer(CAudioAtom* atom, long) {
+int PlayAtomOnCurrentMixer(CAudioAtom* atom, long offset) {
   if (atom == nullptr) {
     platform::set_last_error(sonark::kErrInvalidAtomArgument);
     return 0;
   }
-  if (GetCurrentMixer() == nullptr) {
+  // The mixer cannot go away between the look-up and the call while the engine lock is held:
+  // a mixer stops being current under it before it is destroyed.
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  CPCMMixer* mixer = GetCurrentMixer();
+  if (mixer == nullptr) {
     platform::set_last_error(sonark::kErrNoCurrentMixer);
     return 0;
   }
-  // The mixer's play operation is not part of this build yet.
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
+  return mixer->Play(atom, offset, 0);
 }

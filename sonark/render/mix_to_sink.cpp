@@ -1,0 +1,240 @@
+#include <platform/last_error.h>
+#include <sonark/errors.h>
+#include <sonark/model/audio_atom.h>
+#include <sonark/model/pcm_sound.h>
+#include <sonark/model/sound_group.h>
+#include <sonark/render/buffer_format.h>
+#include <sonark/render/pcm_mixer.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// The latest start of any sound below `group`, in ms relative to `base`; LONG_MIN without
+// sounds. Rendering ends once nothing plays and nothing is still to come.
+long LastSoundStart(CSoundGroup* group, long base) {
+  long last = LONG_MIN;
+  group->Lock();
+  for (int i = 0; CAudioAtom* atom = group->GetAtom(i, nullptr); ++i) {
+    if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) {
+      last = std::max(last, LastSoundStart(sub, base));
+    } else if (atom->Type() == kAtomTypeSound) {
+      last = std::max(last, atom->AbsoluteOffset() - base);
+    }
+  }
+  group->Unlock();
+  return last;
+}
+
+}  // namespace
+
+int CPCMMixer::MixingSoundToFile(CPCMSound* sound) {
+  std::lock_guard<std::mutex> guard(sink_lock_);
+  return sound != nullptr && sink_sounds_.Member(sound) ? 1 : 0;
+}
+
+long CPCMMixer::GetPercentageMixedToFile() { return percent_mixed_.load(); }
+
+int CPCMMixer::Listed(CMyList* list, CPCMSound* sound) {
+  std::lock_guard<std::mutex> guard(sink_lock_);
+  return list->Member(sound);
+}
+
+int CPCMMixer::SinkSoundCount() {
+  std::lock_guard<std::mutex> guard(sink_lock_);
+  return sink_sounds_.Count();
+}
+
+void CPCMMixer::ReleaseSinkSounds() {
+  for (;;) {
+    CAudioAtom* sound = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(sink_lock_);
+      if (sink_sounds_.Count() == 0) return;
+      sound = static_cast<CAudioAtom*>(sink_sounds_.Index(0));
+      sink_sounds_.RemoveByIndex(0);
+    }
+    DeleteAtom(&sound);
+  }
+}
+
+void CPCMMixer::ReadAtomsOnRIFFList(CMyList* list, CSoundGroup* group, double windowStart,
+                                    double windowEnd, long base) {
+  if (list == nullptr || group == nullptr) return;
+  group->Lock();
+  for (int i = 0; CAudioAtom* atom = group->GetAtom(i, nullptr); ++i) {
+    if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) {
+      ReadAtomsOnRIFFList(list, sub, windowStart, windowEnd, base);
+      continue;
+    }
+    auto* sound = dynamic_cast<CPCMSound*>(atom);
+    if (sound == nullptr || atom->Type() != kAtomTypeSound) continue;
+    const long start = sound->AbsoluteOffset() - base;
+    const auto at = static_cast<double>(start);
+    if (windowStart <= at && at < windowEnd) {
+      // Offline rendering always takes a sound from its beginning. The key is the sound's
+      // first frame, so that it lands on the exact frame whatever the block length.
+      if (Listed(list, sound) || !sound->Load(0)) continue;
+      const long frame = start * static_cast<long>(sink_format_.nSamplesPerSec) / 1000;
+      std::lock_guard<std::mutex> guard(sink_lock_);
+      const int before = list->Count();
+      list->InsertNewHead(sound, frame);
+      if (list->Count() > before) sound->AddReference();
+    } else if ((windowStart >= at + static_cast<double>(sound->Length(0)) ||
+                (sound->InPlayOnceMode() && sound->FinishedWithPlayOnce())) &&
+               Listed(list, sound)) {
+      {
+        std::lock_guard<std::mutex> guard(sink_lock_);
+        list->Remove(sound);
+      }
+      CAudioAtom* held = sound;
+      DeleteAtom(&held);
+    }
+  }
+  group->Unlock();
+}
+
+// Renders every sink sound into the block that starts at `windowFrame`; returns in
+// `producedEnd` how far into the block the furthest sound reached.
+void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
+                                unsigned long windowFrame, unsigned long* producedEnd) {
+  const unsigned long align = sink_format_.nBlockAlign;
+  const unsigned long frames = blockSize / align;
+  *producedEnd = 0;
+  for (int i = 0;;) {
+    long key = 0;
+    CPCMSound* sound = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(sink_lock_);
+      if (i >= sink_sounds_.Count()) break;
+      sound = static_cast<CPCMSound*>(sink_sounds_.Index(i, &key));
+    }
+    sound->Idle(&sink_format_);
+    // A sound that began in an earlier block continues from this block's start.
+    unsigned long at = 0;
+    if (key > 0 && static_cast<unsigned long>(key) > windowFrame) {
+      at = std::min(static_cast<unsigned long>(key) - windowFrame, frames);
+    }
+    _bufferType region{ptInterleaved,
+                       &sink_format_,
+                       static_cast<uint32_t>((frames - at) * align),
+                       0,
+                       static_cast<uint32_t>(frames - at),
+                       block + at * align,
+                       nullptr};
+    unsigned long produced = 0;
+    const int result = sound->ReadData(&region, &produced);
+    *producedEnd = std::max(*producedEnd, at * align + produced);
+    if (result != kRenderMore) {
+      {
+        std::lock_guard<std::mutex> guard(sink_lock_);
+        sink_sounds_.RemoveByIndex(i);
+      }
+      CAudioAtom* held = sound;
+      DeleteAtom(&held);
+      continue;
+    }
+    ++i;
+  }
+}
+
+int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
+                             const tWAVEFORMATEX* format, long lengthMs, long blockBytes) {
+  if (group == nullptr || sink == nullptr) {
+    platform::set_last_error(sonark::kErrInvalidAtomArgument);
+    return 0;
+  }
+  tWAVEFORMATEX output{};
+  if (format != nullptr) output = *format;
+  if (format == nullptr || !ValidateFormat(&output, kWaveFormatPcm)) {
+    platform::set_last_error(sonark::kErrConvertFormat);
+    return 0;
+  }
+  int idle = 0;
+  if (!sinking_.compare_exchange_strong(idle, 2)) {
+    platform::set_last_error(sonark::kErrAlreadyPlaying);
+    return 0;
+  }
+  // The sink format is published before sinking reads 1: GetFormat hands it out meanwhile.
+  percent_mixed_ = 0;
+  sink_format_ = output;
+  sinking_.store(1, std::memory_order_release);
+
+  const long align = output.nBlockAlign;
+  const long perSecond = output.nAvgBytesPerSec;
+  // -1 asks for one second; so does any size below one frame, which could never advance.
+  long blockSize = blockBytes >= align ? blockBytes : perSecond;
+  blockSize -= blockSize % align;
+  std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[blockSize]);
+  if (block == nullptr) {
+    sinking_ = 0;
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
+  long total = 0;
+  if (lengthMs > 0) {
+    total =
+        static_cast<long>(static_cast<double>(perSecond) * static_cast<double>(lengthMs) * 0.001);
+    total -= total % align;
+  }
+  const long base = group->AbsoluteOffset();
+  const long lastStart = LastSoundStart(group, base);
+  const bool playOnce = group->InPlayOnceMode() != 0;
+  const unsigned char silence = output.wBitsPerSample == 8 ? 128 : 0;
+
+  long written = 0;
+  for (;;) {
+    if (written >= total && !(playOnce && SinkSoundCount() > 0)) break;
+    std::memset(block.get(), silence, static_cast<size_t>(blockSize));
+    // The window in ms, exact on the frame grid: a start r lies in it exactly when its first
+    // frame lies in the block.
+    const double windowStart = static_cast<double>(written) * 1000.0 / perSecond;
+    const double windowEnd = static_cast<double>(written + blockSize) * 1000.0 / perSecond;
+    ReadAtomsOnRIFFList(&sink_sounds_, group, windowStart, windowEnd, base);
+    unsigned long producedEnd = 0;
+    RenderSinkBlock(block.get(), static_cast<unsigned long>(blockSize),
+                    static_cast<unsigned long>(written / align), &producedEnd);
+
+    long deliver = blockSize;
+    if (SinkSoundCount() == 0 && static_cast<double>(lastStart) < windowEnd) {
+      // Nothing plays and nothing is still to come: the mix ends where its last sound did.
+      deliver = static_cast<long>(producedEnd);
+      if (deliver == 0) break;
+    }
+    if (!playOnce && deliver > total - written) deliver = total - written;
+
+    // A sink that takes less than it was given gets the rest next, in pieces of what it took.
+    bool stop = false;
+    long at = 0;
+    while (deliver > 0) {
+      const long offered = std::min(deliver, blockSize);
+      long taken = offered;
+      const TDataWriteCode code = sink(block.get() + at, &taken, context);
+      if (taken < 0 || taken > offered) taken = offered;
+      taken -= taken % align;
+      written += taken;
+      at += taken;
+      deliver -= taken;
+      percent_mixed_ = total > 0
+                           ? std::min(100L, static_cast<long>(static_cast<double>(written) /
+                                                              static_cast<double>(total) * 100.0))
+                           : 100;
+      if (code != dwcNextBlock || taken == 0) {
+        stop = true;
+        break;
+      }
+      if (taken < offered) blockSize = taken;
+    }
+    if (stop) break;
+  }
+
+  ReleaseSinkSounds();
+  sinking_ = 0;
+  percent_mixed_ = 0;
+  return 1;
+}

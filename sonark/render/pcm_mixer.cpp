@@ -1,0 +1,580 @@
+#include <platform/clock.h>
+#include <platform/last_error.h>
+#include <sonark/engine.h>
+#include <sonark/errors.h>
+#include <sonark/model/audio_atom.h>
+#include <sonark/model/current_mixer.h>
+#include <sonark/model/pcm_sound.h>
+#include <sonark/model/sound_group.h>
+#include <sonark/render/buffer_format.h>
+#include <sonark/render/pcm_mixer.h>
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+struct CPCMMixer::MixEntry {
+  CPCMSound* sound;
+  int status;    // TRenderResult: 1 still rendering, 2 finished
+  double delay;  // ms: where it begins in the next block, or, once finished, until it is heard
+  bool restart;
+  long restartOffset;
+};
+
+namespace {
+
+using EngineGuard = std::lock_guard<std::recursive_mutex>;
+
+constexpr int32_t kDefaultBufferCount = 8;
+constexpr int32_t kDefaultBufferSize = 16384;
+
+tWAVEFORMATEX PcmFormat(uint32_t rate, uint16_t channels, uint16_t bits) {
+  tWAVEFORMATEX f{};
+  f.wFormatTag = kWaveFormatPcm;
+  f.nChannels = channels;
+  f.nSamplesPerSec = rate;
+  f.wBitsPerSample = bits;
+  f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
+  f.nAvgBytesPerSec = f.nBlockAlign * rate;
+  return f;
+}
+
+// The device plays 11025, 22050 or 44100 Hz only.
+uint32_t SnapRate(uint32_t rate) {
+  if (rate <= 11025) return 11025;
+  if (rate <= 22050) return 22050;
+  return 44100;
+}
+
+// A playable device format from whatever the record holds: the rate snapped, and sample size
+// and channels that the mixing loop cannot produce replaced by 16-bit stereo.
+tWAVEFORMATEX DeviceFormat(const tWAVEFORMATEX& requested) {
+  const uint16_t bits = requested.wBitsPerSample == 8 ? 8 : 16;
+  const uint16_t channels = requested.nChannels == 1 ? 1 : 2;
+  return PcmFormat(SnapRate(requested.nSamplesPerSec), channels, bits);
+}
+
+unsigned char SilenceByte(const tWAVEFORMATEX& format) {
+  return format.wBitsPerSample == 8 ? 128 : 0;
+}
+
+}  // namespace
+
+CPCMMixer::CPCMMixer(const _tInitMixer* playback) {
+  InitPlayback(playback);
+  SetCurrentMixer(this);
+}
+
+CPCMMixer::~CPCMMixer() {
+  EngineGuard guard(EngineMutex());
+  EndRecording();
+  Stop();
+  CleanUpPlayingSounds(1);
+  // Atoms that were started but never reached a block (a group still waiting for its first
+  // notice, say) are released here.
+  while (held_.Count() > 0) StopAtom(static_cast<CAudioAtom*>(held_.Index(0)), 1);
+  while (entries_.Count() > 0) {
+    auto* entry = static_cast<MixEntry*>(entries_.Index(0));
+    entries_.RemoveByIndex(0);
+    delete entry;
+  }
+  pending_.RemoveAll();
+  ReleaseSinkSounds();
+  open_count_ = 0;
+  device_ = nullptr;
+  if (GetCurrentMixer() == this) SetCurrentMixer(nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Set-up and the device stand-ins
+
+int CPCMMixer::InitPlayback(const _tInitMixer* record) {
+  EngineGuard guard(EngineMutex());
+  _tInitMixer copy{};
+  if (record != nullptr) {
+    copy = *record;
+  } else {
+    copy.device = kDefaultWaveDevice;
+    copy.bufferCount = kDefaultBufferCount;
+    copy.bufferSize = kDefaultBufferSize;
+    copy.format = PcmFormat(44100, 2, 16);
+  }
+  copy.format = DeviceFormat(copy.format);
+  if (copy.bufferCount <= 0) copy.bufferCount = kDefaultBufferCount;
+  if (copy.bufferSize <= 0) copy.bufferSize = kDefaultBufferSize;
+  const int32_t align = copy.format.nBlockAlign;
+  copy.bufferSize -= copy.bufferSize % align;
+  if (copy.bufferSize == 0) copy.bufferSize = align;
+  init_ = copy;
+  requested_format_ = init_.format;
+  block_length_ = init_.bufferSize * 1000.0 / init_.format.nAvgBytesPerSec;
+
+  buffers_.reset();
+  buffer_memory_.reset();
+  buffer_count_ = 0;
+  const auto count = static_cast<size_t>(init_.bufferCount);
+  const auto size = static_cast<size_t>(init_.bufferSize);
+  buffers_.reset(new (std::nothrow) _pcm_mix_buffer[count]);
+  buffer_memory_.reset(new (std::nothrow) unsigned char[count * size]);
+  if (buffers_ == nullptr || buffer_memory_ == nullptr) {
+    buffers_.reset();
+    buffer_memory_.reset();
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    buffers_[i] =
+        _pcm_mix_buffer{buffer_memory_.get() + i * size, static_cast<uint32_t>(size), nullptr, 1};
+  }
+  buffer_count_ = init_.bufferCount;
+  return 1;
+}
+
+int CPCMMixer::InitRecording(const _tInitMixer* record) {
+  EngineGuard guard(EngineMutex());
+  if (record != nullptr) record_requested_ = record_in_use_ = *record;
+  return 1;
+}
+
+int CPCMMixer::Open() {
+  EngineGuard guard(EngineMutex());
+  if (open_count_ > 0) {
+    ++open_count_;
+    return 1;
+  }
+  const tWAVEFORMATEX& device = init_.format;
+  if (requested_format_.wBitsPerSample != device.wBitsPerSample ||
+      requested_format_.nChannels != device.nChannels ||
+      requested_format_.nSamplesPerSec != device.nSamplesPerSec) {
+    _tInitMixer record = init_;
+    record.format = requested_format_;
+    if (!InitPlayback(&record)) return 0;
+  }
+  for (int i = 0; i < buffer_count_; ++i) buffers_[i].free = 1;
+  ++open_count_;
+  if (paused_) {
+    paused_ = 0;
+    Pause(1);
+  }
+  return 1;
+}
+
+void CPCMMixer::Close() {
+  EngineGuard guard(EngineMutex());
+  if (open_count_ == 1) {
+    paused_ = 0;
+    Stop();
+    SetPlayMode(0);
+    for (int i = 0; i < buffer_count_; ++i) buffers_[i].free = 1;
+  }
+  if (open_count_ > 0) --open_count_;
+}
+
+int CPCMMixer::IsOpen() {
+  EngineGuard guard(EngineMutex());
+  return open_count_ > 0 ? 1 : 0;
+}
+
+int CPCMMixer::Play(CAudioAtom* atom, long start, long length) {
+  EngineGuard guard(EngineMutex());
+  if (atom == nullptr) {
+    platform::set_last_error(sonark::kErrInvalidAtomArgument);
+    return 0;
+  }
+  if (play_mode_ != 0) {
+    platform::set_last_error(sonark::kErrAlreadyPlaying);
+    return 0;
+  }
+  if (!IsOpen() && !Open()) return 0;
+  start_tick_ = platform::monotonic_ms();
+  SetPlayMode(1);
+  if (top_atom_ != nullptr) StopAtom(top_atom_, 0);
+  top_atom_ = atom;
+  window_position_ = start_position_ = static_cast<double>(start);
+  end_position_ = static_cast<double>(length > 0 ? start + length : atom->Length(0));
+  PlayAtom(atom, start, 0.0);
+  return 1;
+}
+
+void CPCMMixer::Stop() {
+  EngineGuard guard(EngineMutex());
+  if (play_mode_ == 0) return;
+  if (top_atom_ != nullptr) StopAtom(top_atom_, 0);
+  CleanUpPlayingSounds(1);
+  SetPlayMode(0);
+}
+
+int CPCMMixer::SetFormat(const tWAVEFORMATEX* format) {
+  EngineGuard guard(EngineMutex());
+  if (format != nullptr) {
+    requested_format_ = *format;
+    requested_format_.cbSize = 0;
+  }
+  return 1;
+}
+
+long CPCMMixer::GetMillisecondsPlayedSoFar() {
+  EngineGuard guard(EngineMutex());
+  // Without a device position, the clock since playback began, less what is still queued.
+  const auto elapsed = static_cast<long>(platform::monotonic_ms() - start_tick_);
+  const long latency = Latency();
+  return elapsed > latency ? elapsed - latency : elapsed;
+}
+
+long CPCMMixer::Latency() {
+  EngineGuard guard(EngineMutex());
+  return static_cast<long>(static_cast<double>(init_.bufferCount) * init_.bufferSize * 1000.0 /
+                           init_.format.nAvgBytesPerSec);
+}
+
+void CPCMMixer::Pause(int flag) {
+  EngineGuard guard(EngineMutex());
+  paused_ = flag ? 1 : 0;
+}
+
+int CPCMMixer::IsPaused() {
+  EngineGuard guard(EngineMutex());
+  return paused_;
+}
+
+int CPCMMixer::FullDuplexTest(uint32_t, tWAVEFORMATEX*, tWAVEFORMATEX*) { return 0; }
+
+int CPCMMixer::Record(CPCMSound*, tWAVEFORMATEX*) {
+  platform::set_last_error(sonark::kErrNotAvailable);
+  return 0;
+}
+
+CPCMSound* CPCMMixer::GetRecordingSound() {
+  EngineGuard guard(EngineMutex());
+  return recording_sound_;
+}
+
+int CPCMMixer::Recording() { return 0; }
+
+int CPCMMixer::StartRecording(tWAVEFORMATEX*, int, int) {
+  platform::set_last_error(sonark::kErrNotAvailable);
+  return 0;
+}
+
+void CPCMMixer::ContinueRecording() {}
+
+void CPCMMixer::EndRecording() {}
+
+void CPCMMixer::UpdatePeak(double, double, long) {}
+
+void CPCMMixer::SetPlayMode(int mode) {
+  EngineGuard guard(EngineMutex());
+  play_mode_ = mode;
+}
+
+int CPCMMixer::Playing() { return play_mode_; }
+
+void CPCMMixer::Lock() { EngineLock(); }
+
+void CPCMMixer::Unlock() { EngineUnlock(); }
+
+tWAVEFORMATEX CPCMMixer::GetFormat() {
+  // Offline rendering runs without the engine lock, and the sounds it loads ask for this.
+  if (sinking_.load(std::memory_order_acquire)) return sink_format_;
+  EngineGuard guard(EngineMutex());
+  return open_count_ > 0 ? init_.format : requested_format_;
+}
+
+double CPCMMixer::GetBlockLength() {
+  EngineGuard guard(EngineMutex());
+  return block_length_;
+}
+
+double CPCMMixer::GetWindowPosition() {
+  EngineGuard guard(EngineMutex());
+  return window_position_;
+}
+
+CAudioAtom* CPCMMixer::GetTopAtom() {
+  EngineGuard guard(EngineMutex());
+  return top_atom_;
+}
+
+_tInitMixer CPCMMixer::GetInitRecord() {
+  EngineGuard guard(EngineMutex());
+  return init_;
+}
+
+int CPCMMixer::OutputBufferCount() { return buffer_count_; }
+
+_pcm_mix_buffer* CPCMMixer::GetOutputBuffer(int index) {
+  return index >= 0 && index < buffer_count_ ? &buffers_[index] : nullptr;
+}
+
+int CPCMMixer::Mix() { return 0; }
+
+void CPCMMixer::Idle() {
+  EngineGuard guard(EngineMutex());
+  tWAVEFORMATEX format = init_.format;
+  for (int i = 0; i < entries_.Count(); ++i) {
+    auto* entry = static_cast<MixEntry*>(entries_.Index(i));
+    if (entry->status == 1) entry->sound->Idle(&format);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Atoms coming and going
+
+int CPCMMixer::Holds(CAudioAtom* atom) { return atom != nullptr && held_.Member(atom); }
+
+void CPCMMixer::ReleaseHeld(CAudioAtom* atom) {
+  if (!held_.Member(atom)) return;
+  held_.Remove(atom);
+  DeleteAtom(&atom);
+}
+
+CPCMMixer::MixEntry* CPCMMixer::FindEntry(CPCMSound* sound, int* index) {
+  for (int i = 0; i < entries_.Count(); ++i) {
+    auto* entry = static_cast<MixEntry*>(entries_.Index(i));
+    if (entry->sound == sound) {
+      if (index != nullptr) *index = i;
+      return entry;
+    }
+  }
+  return nullptr;
+}
+
+int CPCMMixer::PlayAtom(CAudioAtom* atom, long start, double delay) {
+  EngineGuard guard(EngineMutex());
+  // Held means started: until its first block is out, an atom does not report that it plays,
+  // and starting it twice would mix it twice.
+  if (atom == nullptr || Holds(atom)) return 1;
+  const int before = held_.Count();
+  held_.InsertNewHead(atom, 0);
+  if (held_.Count() == before) {
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
+  atom->AddReference();
+  StartMixingAtom(atom, start, delay);
+  SetAtomPlayMode(atom, 1, start);
+  return 1;
+}
+
+void CPCMMixer::StartMixingAtom(CAudioAtom* atom, long start, double delay) {
+  auto* sound = dynamic_cast<CPCMSound*>(atom);
+  if (sound == nullptr || atom->Type() != kAtomTypeSound) return;
+  if (!sound->Load(start)) return;
+  auto* entry = new (std::nothrow) MixEntry{sound, 1, delay, false, 0};
+  if (entry == nullptr) return;
+  const int before = entries_.Count();
+  entries_.InsertNewHead(entry, 0);
+  if (entries_.Count() == before) {
+    delete entry;
+    return;
+  }
+  tWAVEFORMATEX format = init_.format;
+  sound->Idle(&format);
+}
+
+void CPCMMixer::StopMixingAtom(CAudioAtom* atom) {
+  auto* sound = dynamic_cast<CPCMSound*>(atom);
+  if (sound == nullptr) return;
+  int index = 0;
+  if (MixEntry* entry = FindEntry(sound, &index)) {
+    entries_.RemoveByIndex(index);
+    delete entry;
+  }
+}
+
+void CPCMMixer::StopAtom(CAudioAtom* atom, int force) {
+  EngineGuard guard(EngineMutex());
+  if (atom == nullptr) return;
+  if (recording_sound_ != nullptr && atom == recording_sound_ && Recording()) {
+    EndRecording();
+    return;
+  }
+  const bool held = Holds(atom) != 0;
+  if (!force && !held) return;
+  StopMixingAtom(atom);
+  if (auto* group = dynamic_cast<CSoundGroup*>(atom)) {
+    group->Lock();
+    for (int i = 0; CAudioAtom* sub = group->GetAtom(i, nullptr); ++i) {
+      if (Holds(sub)) StopAtom(sub, 0);
+    }
+    group->Unlock();
+  }
+  atom->ClearMixerFlag(kMixerFlagStopRequest);
+  SetAtomPlayMode(atom, 0, 0);
+  if (top_atom_ == atom) top_atom_ = nullptr;
+  if (held) ReleaseHeld(atom);
+}
+
+void CPCMMixer::SetAtomPlayMode(CAudioAtom* atom, int mode, long offset) {
+  EngineGuard guard(EngineMutex());
+  if (atom == nullptr) return;
+  if (mode != 0) {
+    if (!pending_.Member(atom)) pending_.AddSorted(atom, offset);
+  } else {
+    pending_.Remove(atom);
+    atom->SetPlayMode(0, offset);
+  }
+}
+
+void CPCMMixer::NotifyStartedAtoms() {
+  EngineGuard guard(EngineMutex());
+  long offset = 0;
+  for (int i = 0; CAudioAtom* atom = static_cast<CAudioAtom*>(pending_.Index(i, &offset)); ++i) {
+    atom->SetPlayMode(1, offset);
+  }
+  pending_.RemoveAll();
+}
+
+long CPCMMixer::CurrentOffset(CAudioAtom* atom) {
+  EngineGuard guard(EngineMutex());
+  if (atom == nullptr) return 0;
+  double offset;
+  CAudioAtom* parent = atom->Parent();
+  if (Holds(atom) && parent != nullptr && Holds(parent)) {
+    // The window position counts from the top atom's start.
+    const long top = top_atom_ != nullptr ? top_atom_->AbsoluteOffset() : 0;
+    offset = window_position_ - static_cast<double>(atom->AbsoluteOffset() - top);
+  } else {
+    offset = static_cast<double>(platform::monotonic_ms() - start_tick_);
+  }
+  const long length = atom->Length(0);
+  if (offset < 0.0) return 0;
+  if (offset > static_cast<double>(length)) return length;
+  return static_cast<long>(offset);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scheduling and mixing
+
+void CPCMMixer::IncrementTimeWindow(double ms) {
+  EngineGuard guard(EngineMutex());
+  auto* group = dynamic_cast<CSoundGroup*>(top_atom_);
+  if (group == nullptr) return;
+  MixTimeWindow(group, static_cast<long>(window_position_ + ms), 0);
+  window_position_ += ms;
+}
+
+void CPCMMixer::MixTimeWindow(CSoundGroup* group, long windowEnd, long groupStart) {
+  const double position = window_position_;
+  group->Lock();
+  long offset = 0;
+  for (int i = 0; CAudioAtom* atom = group->GetAtom(i, &offset); ++i) {
+    const long start = groupStart + offset;
+    if (atom->GetFlag(kMixerFlagStructure)) {
+      // Moved, added or removed: it starts again from where it now lies.
+      if (Holds(atom)) StopAtom(atom, 0);
+      atom->ClearMixerFlag(kMixerFlagStructure);
+    }
+    if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) {
+      const long end = start + sub->Length(0);
+      if (sub->InPlayOnceMode()) {
+        if (Holds(sub) && sub->FinishedWithPlayOnce()) StopAtom(sub, 0);
+      } else if (Holds(sub) && static_cast<double>(end) <= position) {
+        StopAtom(sub, 0);
+      } else if (Holds(sub) && sub->GetFlag(kMixerFlagStopRequest)) {
+        StopAtom(sub, 0);
+      } else if (position < static_cast<double>(end) &&
+                 (static_cast<double>(start) <= position || start <= windowEnd)) {
+        if (!Holds(sub))
+          PlayAtom(sub, static_cast<long>(position - static_cast<double>(start)), 0.0);
+        MixTimeWindow(sub, windowEnd, start);
+      }
+    } else if (atom->Type() == kAtomTypeSound) {
+      const long end = start + atom->Length(0);
+      if (start <= windowEnd && position < static_cast<double>(end) && !Holds(atom)) {
+        if (position <= static_cast<double>(start)) {
+          PlayAtom(atom, 0, static_cast<double>(start) - position);
+        } else {
+          PlayAtom(atom, static_cast<long>(position - static_cast<double>(start)), 0.0);
+        }
+      }
+    }
+  }
+  group->Unlock();
+}
+
+void CPCMMixer::MixIntoBuffer(_pcm_mix_buffer* buffer) {
+  EngineGuard guard(EngineMutex());
+  if (buffer == nullptr || buffer->data == nullptr) return;
+  tWAVEFORMATEX format = init_.format;
+  const uint32_t align = format.nBlockAlign;
+  const uint32_t frames = buffer->size / align;
+  std::memset(buffer->data, SilenceByte(format), buffer->size);
+  CleanUpPlayingSounds(0);
+  for (int i = 0; i < entries_.Count(); ++i) {
+    auto* entry = static_cast<MixEntry*>(entries_.Index(i));
+    if (entry->status != 1) continue;
+    if (entry->delay >= block_length_) {
+      entry->delay -= block_length_;
+      continue;
+    }
+    // The delay has lost exactness to repeated subtraction; a hair of tolerance keeps a
+    // start on a whole frame from slipping to the frame before.
+    auto at = static_cast<uint32_t>(entry->delay * format.nSamplesPerSec / 1000.0 + 1e-6);
+    if (at > frames) at = frames;
+    entry->delay = 0.0;
+    _bufferType block{
+        ptInterleaved, &format, (frames - at) * align, 0, frames - at, buffer->data + at * align,
+        nullptr};
+    unsigned long produced = 0;
+    const TRenderResult result = entry->sound->ReadData(&block, &produced);
+    // A failed render ends the sound like its end does; otherwise it would never leave.
+    entry->status = result == kRenderMore ? kRenderMore : kRenderFinished;
+    if (entry->status == 2) entry->delay = buffer_count_ * block_length_;
+  }
+}
+
+void CPCMMixer::CleanUpPlayingSounds(int all) {
+  EngineGuard guard(EngineMutex());
+  if (all) {
+    while (entries_.Count() > 0) {
+      auto* entry = static_cast<MixEntry*>(entries_.Index(0));
+      StopAtom(entry->sound, 1);
+      // StopAtom removes the entry; an entry it could not reach must still go.
+      if (entries_.Count() > 0 && entries_.Index(0) == entry) {
+        entries_.RemoveByIndex(0);
+        delete entry;
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < entries_.Count();) {
+    auto* entry = static_cast<MixEntry*>(entries_.Index(i));
+    CPCMSound* sound = entry->sound;
+    if (entry->status == 1) {
+      if (sound->GetFlag(kMixerFlagRateMap)) {
+        sound->ClearMixerFlag(kMixerFlagRateMap);
+        entry->restart = true;
+        entry->restartOffset = CurrentOffset(sound);
+      } else if (sound->GetFlag(kMixerFlagStopRequest)) {
+        StopAtom(sound, 1);
+        continue;
+      }
+    } else if (entry->delay <= block_length_) {
+      StopAtom(sound, 1);
+      continue;
+    } else {
+      entry->delay -= block_length_;
+    }
+    ++i;
+  }
+  // A restart loads the sound again at the same position, which is how a change of a playing
+  // sound's data position takes effect.
+  for (;;) {
+    MixEntry* marked = nullptr;
+    for (int i = 0; i < entries_.Count() && marked == nullptr; ++i) {
+      auto* entry = static_cast<MixEntry*>(entries_.Index(i));
+      if (entry->restart) marked = entry;
+    }
+    if (marked == nullptr) break;
+    CPCMSound* sound = marked->sound;
+    const long offset = marked->restartOffset;
+    StopMixingAtom(sound);
+    if (offset >= sound->Length(0)) {
+      StopAtom(sound, 1);
+    } else {
+      StartMixingAtom(sound, offset, 0.0);
+    }
+  }
+}

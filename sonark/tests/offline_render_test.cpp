@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+#include <sonark/export/conv_file_format.h>
+#include <sonark/export/conv_wave_file.h>
+#include <sonark/export/conversion_types.h>
+#include <sonark/load/music_info.h>
+#include <sonark/model/pcm_sound.h>
+#include <sonark/model/sound_group.h>
+#include <sonark/render/pcm_mixer.h>
+#include <sonark/tests/mixer_test_support.h>
+#include <tarnell/file_obj.h>
+#include <tarnell/riff.h>
+#include <tarnell/tests/temp_dir.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace mixer_test;
+using tarnell::FourCC;
+
+// Where a sound lies in the mix and what it should contribute.
+struct Placement {
+  Source source;
+  long absoluteMs;
+  long lengthMs;
+  bool muted;
+  CPCMSound* sound;
+};
+
+// An export as the export dialog runs it: the wave converter is the sink.
+struct Export {
+  CConv2FileObj* converter = nullptr;
+  bool failed = false;
+
+  static TDataWriteCode Sink(void* data, long* length, void* context) {
+    auto* self = static_cast<Export*>(context);
+    long written = 0;
+    if (self->converter->WriteStreamData(data, *length, &written) != *length) {
+      self->failed = true;
+      return dwcStop;
+    }
+    return dwcNextBlock;
+  }
+};
+
+struct WaveImage {
+  tWAVEFORMATEX format{};
+  std::vector<unsigned char> data;
+  std::map<std::string, std::string> info;  // texts up to their terminator
+};
+
+bool ReadWave(const std::string& path, WaveImage* out) {
+  CRefObj* file = new CFileObj;
+  CRIFF riff;
+  _chunkInfo form{};
+  _chunkInfo level{};
+  _subChunk sub{};
+  bool ok = static_cast<CFileObj*>(file)->Open(path.c_str(), 0, 0) && riff.Open(file, &form) &&
+            form.type == FourCC("WAVE") && riff.SeekToChunk(FourCC("fmt "), 0, 0) &&
+            riff.ReadCurrentSubChunk(reinterpret_cast<char*>(&out->format), sizeof(out->format)) ==
+                sizeof(out->format) &&
+            riff.SeekToChunk(FourCC("data"), 1, 0);
+  if (ok) {
+    riff.GetCurrentChunkInfo(&level, &sub);
+    out->data.resize(sub.size);
+    ok = riff.ReadCurrentSubChunk(reinterpret_cast<char*>(out->data.data()),
+                                  static_cast<long>(sub.size)) == static_cast<long>(sub.size);
+  }
+  if (ok && riff.SeekToChunk(FourCC("LIST"), 1, 0) && riff.Descend()) {
+    for (bool more = true; more; more = riff.SeekToNextChunk()) {
+      riff.GetCurrentChunkInfo(&level, &sub);
+      std::string bytes(sub.size, '\0');
+      riff.ReadCurrentSubChunk(bytes.data(), static_cast<long>(sub.size));
+      std::string id(reinterpret_cast<const char*>(&sub.id), 4);
+      out->info[id] = bytes.c_str();
+    }
+  }
+  riff.Close();
+  DeleteRefObject(&file);
+  return ok;
+}
+
+std::string RunTool(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    std::array<char, 256> buf;
+    while (fgets(buf.data(), buf.size(), pipe) != nullptr) out += buf.data();
+    pclose(pipe);
+  }
+  return out;
+}
+
+bool Installed(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+// A session of groups within groups, rendered to a wave file through the export protocol.
+//
+//   root
+//   |- A   stereo,             0 ms, 1200 ms
+//   |- F   8-bit mono,       200 ms,  200 ms
+//   `- G1                    700 ms
+//      |- B   muted stereo,   700 ms,  500 ms
+//      |- C   mono,           800 ms, 1000 ms over 300 ms of data: repeats
+//      `- G2                 1100 ms
+//         |- D   stereo,     1100 ms,  400 ms
+//         `- E   stereo,     1350 ms,  600 ms, streamed through a 100 ms buffer
+class OfflineRenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = new CSoundGroup();
+    auto* g1 = new CSoundGroup();
+    auto* g2 = new CSoundGroup();
+    placed_ = {
+        {Staircase(52920, 100), 0, 1200, false, nullptr},
+        {Staircase8(8820), 200, 200, false, nullptr},
+        {Staircase(22050, 20000), 700, 500, true, nullptr},
+        {Staircase(13230, 2000, 1), 800, 1000, false, nullptr},
+        {Staircase(17640, 6000), 1100, 400, false, nullptr},
+        {Staircase(26460, 1000), 1350, 600, false, nullptr},
+    };
+    auto make = [&](size_t i, long lengthMs = 0, long bufferMs = 2000) {
+      placed_[i].sound = NewSound(placed_[i].source, lengthMs, 44100, bufferMs);
+      placed_[i].sound->AddReference();
+      if (placed_[i].muted) placed_[i].sound->Mute(1);
+      return placed_[i].sound;
+    };
+    AddOwned(make(0), root_, 0);
+    AddOwned(make(1), root_, 200);
+    AddOwned(make(2), g1, 0);
+    AddOwned(make(3, 1000), g1, 100);
+    AddOwned(make(4), g2, 0);
+    AddOwned(make(5, 0, 100), g2, 250);
+    AddOwned(g2, g1, 400);
+    AddOwned(g1, root_, 700);
+  }
+
+  void TearDown() override {
+    for (Placement& p : placed_) {
+      EXPECT_EQ(p.sound->ReferenceCount(), 2) << "the mixer kept a reference";
+      CAudioAtom* held = p.sound;
+      DeleteAtom(&held);
+    }
+    CAudioAtom* root = root_;
+    DeleteAtom(&root);
+  }
+
+  // The mix computed here from the placements alone.
+  std::vector<int16_t> Reference(long lengthMs) const {
+    std::vector<int32_t> mix(static_cast<size_t>(lengthMs * 441 / 10 * 2), 0);
+    for (const Placement& p : placed_) {
+      if (!p.muted) AddReference(mix, p.source, p.absoluteMs * 441 / 10, p.lengthMs * 441 / 10);
+    }
+    return ToSamples(mix);
+  }
+
+  // Runs the export protocol into `path`; returns FinalData's ok flag.
+  int ExportTo(const std::string& path) {
+    Export run;
+    run.converter = NewCConv2FileObj(fctWave, 0);
+    EXPECT_NE(run.converter, nullptr);
+    if (run.converter == nullptr) return 0;
+    CConv2FileFormat target;
+    target.nSamplesPerSec = 44100;
+    tWAVEFORMATEX format = Pcm(44100, 2, 16);
+    EXPECT_EQ(run.converter->Create(path.c_str(), &target, &format), 1);
+    CPCMMixer mixer(nullptr);
+    EXPECT_EQ(mixer.MixToDataSink(root_, &Export::Sink, &run, &format, root_->Length(0),
+                                  run.converter->GetDesiredBufferSize()),
+              1);
+    EXPECT_FALSE(run.failed);
+    EXPECT_GE(run.converter->EndWriteStream(), 0);
+    TMusicInfo info;
+    sonark::SetMusicInfoText(info.title, "Nested Staircases");
+    sonark::SetMusicInfoText(info.comment, "rendered offline");
+    int ok = 0;
+    EXPECT_GT(run.converter->FinalData(nullptr, "Tessel", &ok, &info), 0);
+    run.converter->Close();
+    CRefObj* held = run.converter;
+    DeleteRefObject(&held);
+    return ok;
+  }
+
+  CSoundGroup* root_ = nullptr;
+  std::vector<Placement> placed_;
+  TempDir dir_;
+};
+
+TEST_F(OfflineRenderTest, TheWaveFileHoldsExactlyTheMixOfTheTree) {
+  ASSERT_EQ(root_->Length(0), 1950);
+  const std::string path = dir_.File("mix.wav");
+  ASSERT_EQ(ExportTo(path), 1);
+  WaveImage wave;
+  ASSERT_TRUE(ReadWave(path, &wave));
+  EXPECT_EQ(wave.format.wFormatTag, kWaveFormatPcm);
+  EXPECT_EQ(wave.format.nChannels, 2);
+  EXPECT_EQ(wave.format.nSamplesPerSec, 44100u);
+  EXPECT_EQ(wave.format.wBitsPerSample, 16);
+  const std::vector<int16_t> reference = Reference(1950);
+  ASSERT_EQ(wave.data.size(), reference.size() * 2);
+  const long at = FirstDifference(Samples16(wave.data.data(), wave.data.size()), reference);
+  EXPECT_EQ(at, -1) << "first difference at frame " << at / 2;
+  EXPECT_EQ(wave.info["INAM"], "Nested Staircases");
+  EXPECT_EQ(wave.info["ICMT"], "rendered offline");
+  EXPECT_EQ(wave.info["ISFT"], "Tessel");
+}
+
+// Rendering twice gives the same file: every sound starts over from its beginning.
+TEST_F(OfflineRenderTest, ASecondRenderRepeatsTheFirst) {
+  const std::string first = dir_.File("first.wav");
+  const std::string second = dir_.File("second.wav");
+  ASSERT_EQ(ExportTo(first), 1);
+  ASSERT_EQ(ExportTo(second), 1);
+  WaveImage a;
+  WaveImage b;
+  ASSERT_TRUE(ReadWave(first, &a));
+  ASSERT_TRUE(ReadWave(second, &b));
+  EXPECT_EQ(a.data, b.data);
+}
+
+TEST_F(OfflineRenderTest, SoxReadsTheFormatAndLength) {
+  if (!Installed("soxi")) GTEST_SKIP() << "soxi is not installed";
+  const std::string path = dir_.File("mix for sox.wav");
+  ASSERT_EQ(ExportTo(path), 1);
+  const std::string quoted = "'" + path + "'";
+  EXPECT_EQ(RunTool("soxi -t " + quoted), "wav\n");
+  EXPECT_EQ(RunTool("soxi -r " + quoted), "44100\n");
+  EXPECT_EQ(RunTool("soxi -c " + quoted), "2\n");
+  EXPECT_EQ(RunTool("soxi -b " + quoted), "16\n");
+  EXPECT_EQ(RunTool("soxi -s " + quoted), "85995\n");  // 1950 ms
+  // soxi prints no INFO texts of wave files; ffprobe below reads them.
+}
+
+TEST_F(OfflineRenderTest, FfprobeReadsTheInformationTexts) {
+  if (!Installed("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const std::string path = dir_.File("mix for ffprobe.wav");
+  ASSERT_EQ(ExportTo(path), 1);
+  EXPECT_EQ(RunTool("ffprobe -v error -show_entries format_tags=title,comment,encoder "
+                    "-of default=nw=1 '" +
+                    path + "'"),
+            "TAG:comment=rendered offline\nTAG:title=Nested Staircases\nTAG:encoder=Tessel\n");
+}
+
+}  // namespace
