@@ -316,6 +316,54 @@ TEST_F(SessionFileTest, OneFileUsedTwiceIsLoadedOnceAndShared) {
   delete duplicates;
 }
 
+// A sound kind that only listens: its files go through the engine's own initial load.
+class ListeningSound : public CPCMSound {
+ public:
+  explicit ListeningSound(LoadLog* log) : log_(log) {}
+  void ErrorLoadingFile(unsigned long code) override { log_->errors.push_back(code); }
+
+ private:
+  LoadLog* log_;
+};
+
+class ListeningGroup : public CSoundGroup {
+ public:
+  explicit ListeningGroup(LoadLog* log) : log_(log) {}
+  int LoadSubAtom(CRIFF* riff, unsigned long type, int a, int b, int c, int d,
+                  TLoadProgress progress, void* context) override {
+    if (type != FourCC("sndc"))
+      return CSoundGroup::LoadSubAtom(riff, type, a, b, c, d, progress, context);
+    return LoadNewSubAtom(new ListeningSound(log_), riff, a, b, c, d, progress, context);
+  }
+
+ private:
+  LoadLog* log_;
+};
+
+TEST_F(SessionFileTest, SoundsLoadThroughTheEnginesInitialLoad) {
+  OneSound();
+  Place(Sound("a.wav", "again", 250), root_, 500);
+  ASSERT_EQ(SaveSession(root_, Path("s.sgp")), 1);
+  CAudioAtom* group = new ListeningGroup(&log_);
+  ASSERT_EQ(LoadSessionFile(group, Path("s.sgp")), 1);
+  if (!log_.errors.empty() && log_.errors[0] == sonark::kErrNotAvailable) {
+    DeleteAtom(&group);
+    GTEST_SKIP() << "this build has no initial load of sound files";
+  }
+  EXPECT_TRUE(log_.errors.empty());
+  long offset = 0;
+  auto* first = static_cast<CPCMSound*>(static_cast<CSoundGroup*>(group)->GetAtom(0, &offset));
+  auto* second = static_cast<CPCMSound*>(static_cast<CSoundGroup*>(group)->GetAtom(1, &offset));
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(first->Length(0), 100);
+  EXPECT_EQ(second->Length(0), 250);
+  EXPECT_EQ(first->GetRefObj()->DataSize(), 3200);
+  EXPECT_EQ(second->GetRefObj()->DataSize(), 3200);
+  EXPECT_EQ(first->GetVirtualDataStart(), 400);
+  EXPECT_EQ(SoundExists(Path("a.wav").c_str()), first);
+  DeleteAtom(&group);
+}
+
 TEST_F(SessionFileTest, SoundThatCannotBeLoadedIsLeftOutAndReported) {
   OneSound();
   Place(Sound("b.wav", "b"), root_, 300);
