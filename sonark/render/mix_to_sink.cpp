@@ -160,10 +160,12 @@ int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
     platform::set_last_error(sonark::kErrAlreadyPlaying);
     return 0;
   }
-  // The sink format is published before sinking reads 1: GetFormat hands it out meanwhile.
   percent_mixed_ = 0;
-  sink_format_ = output;
-  sinking_.store(1, std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> guard(sink_lock_);
+    sink_format_ = output;
+    sinking_ = 1;
+  }
 
   const long align = output.nBlockAlign;
   const long perSecond = output.nAvgBytesPerSec;
@@ -234,7 +236,10 @@ int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
   }
 
   ReleaseSinkSounds();
-  sinking_ = 0;
+  {
+    std::lock_guard<std::mutex> guard(sink_lock_);
+    sinking_ = 0;
+  }
   percent_mixed_ = 0;
   return 1;
 }

@@ -73,7 +73,11 @@ CPCMMixer::~CPCMMixer() {
   CleanUpPlayingSounds(1);
   // Atoms that were started but never reached a block (a group still waiting for its first
   // notice, say) are released here.
-  while (held_.Count() > 0) StopAtom(static_cast<CAudioAtom*>(held_.Index(0)), 1);
+  while (held_.Count() > 0) {
+    auto* atom = static_cast<CAudioAtom*>(held_.Index(0));
+    StopAtom(atom, 1);
+    if (held_.Count() > 0 && held_.Index(0) == atom) ReleaseHeld(atom);
+  }
   while (entries_.Count() > 0) {
     auto* entry = static_cast<MixEntry*>(entries_.Index(0));
     entries_.RemoveByIndex(0);
@@ -275,8 +279,11 @@ void CPCMMixer::Lock() { EngineLock(); }
 void CPCMMixer::Unlock() { EngineUnlock(); }
 
 tWAVEFORMATEX CPCMMixer::GetFormat() {
-  // Offline rendering runs without the engine lock, and the sounds it loads ask for this.
-  if (sinking_.load(std::memory_order_acquire)) return sink_format_;
+  // Offline rendering runs without the engine lock; its format is read under the sink lock.
+  {
+    std::lock_guard<std::mutex> sink(sink_lock_);
+    if (sinking_.load() == 1) return sink_format_;
+  }
   EngineGuard guard(EngineMutex());
   return open_count_ > 0 ? init_.format : requested_format_;
 }
