@@ -14,8 +14,10 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -97,6 +99,49 @@ std::string RunTool(const std::string& command) {
 
 bool Installed(const char* tool) {
   return std::system((std::string("command -v ") + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+// Where the samples of a wave file lie: the "data" chunk, found by walking the chunks.
+bool FindData(const std::string& path, unsigned long* start, unsigned long* end) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  unsigned char header[12];
+  bool found = std::fread(header, 1, 12, file) == 12 && std::memcmp(header, "RIFF", 4) == 0;
+  for (unsigned long at = 12; found;) {
+    unsigned char chunk[8];
+    found = std::fread(chunk, 1, 8, file) == 8;
+    const unsigned long size =
+        chunk[4] | chunk[5] << 8 | chunk[6] << 16 | static_cast<unsigned long>(chunk[7]) << 24;
+    at += 8;
+    if (found && std::memcmp(chunk, "data", 4) == 0) {
+      *start = at;
+      *end = at + size;
+      break;
+    }
+    at += size + (size & 1);
+    found = found && std::fseek(file, static_cast<long>(at), SEEK_SET) == 0;
+  }
+  std::fclose(file);
+  return found;
+}
+
+// A sound streamed from the samples of a wave file, with one reference for the caller.
+CPCMSound* SoundFromFile(const std::string& path) {
+  unsigned long start = 0;
+  unsigned long end = 0;
+  if (!FindData(path, &start, &end)) return nullptr;
+  auto* file = new CFileObj();
+  auto* sound = new CPCMSound();
+  const tWAVEFORMATEX format = Pcm(44100, 2, 16);
+  if (!file->Open(path.c_str(), 0, 0) || !file->SetDataOffsets(start, end) ||
+      !sound->SetUpFromPCM(file, &format, 250)) {
+    CAudioAtom* atom = sound;
+    DeleteAtom(&atom);
+    sound = nullptr;
+  }
+  CRefObj* held = file;
+  DeleteRefObject(&held);
+  return sound;
 }
 
 // A session of groups within groups, rendered to a wave file through the export protocol.
@@ -244,6 +289,50 @@ TEST_F(OfflineRenderTest, FfprobeReadsTheInformationTexts) {
                     "-of default=nw=1 '" +
                     path + "'"),
             "TAG:comment=rendered offline\nTAG:title=Nested Staircases\nTAG:encoder=Tessel\n");
+}
+
+// sox mixes files of different lengths from their starts, padding the shorter ones with
+// silence, and adds them unchanged at unit volume: the same mix, to the sample.
+TEST(OfflineRenderPeers, SoxMixingTheSameFilesGivesTheSameSamples) {
+  if (!Installed("sox")) GTEST_SKIP() << "sox is not installed";
+  TempDir dir;
+  const std::vector<std::pair<int, const char*>> inputs = {
+      {220, "1.0"}, {330, "0.7"}, {550, "0.45"}};
+  auto* group = new CSoundGroup();
+  std::string command = "sox -m";
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const std::string path = dir.File("in" + std::to_string(i) + ".wav");
+    ASSERT_EQ(RunTool("sox -n -r 44100 -b 16 -c 2 '" + path + "' synth " + inputs[i].second +
+                      " sine " + std::to_string(inputs[i].first) + " vol 0.2 && echo ok"),
+              "ok\n");
+    CPCMSound* sound = SoundFromFile(path);
+    ASSERT_NE(sound, nullptr);
+    AddOwned(sound, group, 0);
+    command += " -v 1 '" + path + "'";
+  }
+  const std::string theirs = dir.File("sox.wav");
+  ASSERT_EQ(RunTool(command + " '" + theirs + "' && echo ok"), "ok\n");
+
+  struct Collect {
+    std::vector<unsigned char> bytes;
+    static TDataWriteCode Sink(void* data, long* length, void* context) {
+      auto* self = static_cast<Collect*>(context);
+      auto* at = static_cast<unsigned char*>(data);
+      self->bytes.insert(self->bytes.end(), at, at + *length);
+      return dwcNextBlock;
+    }
+  } ours;
+  CPCMMixer mixer(nullptr);
+  const tWAVEFORMATEX format = Pcm(44100, 2, 16);
+  ASSERT_EQ(mixer.MixToDataSink(group, &Collect::Sink, &ours, &format, group->Length(0), 8192), 1);
+  WaveImage reference;
+  ASSERT_TRUE(ReadWave(theirs, &reference));
+  ASSERT_EQ(ours.bytes.size(), reference.data.size());
+  const long at = FirstDifference(Samples16(ours.bytes.data(), ours.bytes.size()),
+                                  Samples16(reference.data.data(), reference.data.size()));
+  EXPECT_EQ(at, -1) << "first difference at frame " << at / 2;
+  CAudioAtom* held = group;
+  DeleteAtom(&held);
 }
 
 }  // namespace
