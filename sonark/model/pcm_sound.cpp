@@ -1,12 +1,14 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/load/music_info.h>
+#include <sonark/load/peaks.h>
 #include <sonark/model/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/render/render_units.h>
 #include <tarnell/ref_obj.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -59,6 +61,11 @@ CPCMSound::CPCMSound(const CPCMSound& other, long from, long to) : CAudioAtom(ot
     if (dataLength > 0) start %= dataLength;
   }
   SetVirtualTimeStart(start);
+  // The waveform of the part begins where its data does.
+  if (peaks_ != nullptr && peaks_->NumMilsPerPeak() > 0 && peaks_->GetNumPeaks() > 0) {
+    peaks_->SetVirtualStart(static_cast<unsigned long>(std::max(start, 0L)) /
+                            peaks_->NumMilsPerPeak() % peaks_->GetNumPeaks());
+  }
 }
 
 void CPCMSound::CopySoundPart(const CPCMSound& other) {
@@ -82,6 +89,10 @@ void CPCMSound::CopySoundPart(const CPCMSound& other) {
   if (other.music_info_ != nullptr) {
     music_info_ = new (std::nothrow) TMusicInfo(*other.music_info_);
     if (music_info_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
+  }
+  if (other.peaks_ != nullptr) {
+    peaks_ = other.peaks_->Copy();
+    if (peaks_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
   }
   if (other.buffer_ != nullptr) {
     buffer_ = other.buffer_->Copy();

@@ -12,6 +12,7 @@ class CRefObj;
 class CPCMBuffer;
 class CDecoder;
 class CEffect;
+class CPeaks;
 struct TMusicInfo;
 
 // What a sound's ReadData tells the mixer.
@@ -67,9 +68,10 @@ struct _envelopeState {
 // what the block holds, and Idle between blocks to refill the buffer. Gains are in 1/8192
 // units (8192 leaves samples unchanged), speeds in 1/2^27 source frames per output frame.
 //
-// Until loading from files exists, a sound is set up over a data object holding PCM with
-// SetUpFromPCM, before it is added to a group (groups count the format a sound had when it
-// joined them).
+// A sound gets its data with InitialLoad from a sound file (format, data range, peaks, music
+// information), or with SetUpFromPCM over a data object that already holds PCM; either comes
+// before the sound is added to a group (groups count the format a sound had when it joined
+// them).
 //
 // Locking: Load, ReadData, Idle and the buffer and position queries take the sound's lock;
 // the volume, pan and rate setters take none (a torn update mixes old and new gains for at
@@ -109,8 +111,7 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // byReference 0 the data itself (a "WAVE" list). A sound whose file cannot be loaded is
   // reported through ErrorLoadingFile and Load fails with kErrSoundNotLoaded, which its group
   // takes as "left out"; a damaged list fails with kErrSessionDamaged.
-  int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
-           void* context) override;
+  int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress, void* context) override;
   int Save(CRIFF* riff, int byReference) override;
   unsigned long SaveSize(int byReference) override;
   int PreSave(CRIFF* riff) override;
@@ -122,7 +123,12 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // Prepares playback from `start` ms into the sound. 0 when the start lies beyond the end,
   // or (kErrBufferCannotStart) when the sound has no buffer or the read cannot start.
   virtual int Load(long start);
-  // Loading from files; not available in this build (0, kErrNotAvailable).
+  // Loads the sound file behind `source` from its current position (CInitialLoad: formats
+  // and their codes, peaks and their side file, progress with pause and cancel), takes over
+  // its format, music information and peaks, sets the length from the data, creates a
+  // buffer of `bufferMs` (the whole data when that is not longer) and joins the registry of
+  // loaded sounds. Takes a reference on `source`. 0 with the load's code, or with the last
+  // error cleared when the progress callback cancelled; the sound is then left as it was.
   virtual int InitialLoad(CRefObj* source, long bufferMs, int determineLength, int buildPeaks,
                           int reserved, int buildSeekMap, int msPerPeak, TLoadProgress progress,
                           void* context);
@@ -219,6 +225,8 @@ class SONARK_API CPCMSound : public CAudioAtom {
   CPCMBuffer* GetBuffer() { return buffer_; }
   CDecoder* GetACMObj() { return decoder_; }
   TMusicInfo* GetMusicInfo() { return music_info_; }
+  // Null when the sound was loaded without peaks.
+  CPeaks* GetPeaks() { return peaks_; }
   long GetAutoTrimTimeStart() const { return auto_trim_start_; }
   long GetAutoTrimTimeEnd() const { return auto_trim_end_; }
 
@@ -250,7 +258,8 @@ class SONARK_API CPCMSound : public CAudioAtom {
   virtual unsigned long MixLoop(unsigned char*& cursor, unsigned char* sourceEnd,
                                 unsigned char* destination, unsigned char* destinationEnd,
                                 const tWAVEFORMATEX* format);
-  // Auto-trim times and silence flags from the peaks (none in this build).
+  // Copies the auto-trim times from the peaks and raises the total-silence flag, or else the
+  // partial-song flag, when the peaks say so; nothing without peaks.
   virtual void DetermineSilenceAndPartialSong();
 
  private:
@@ -291,6 +300,7 @@ class SONARK_API CPCMSound : public CAudioAtom {
   int partial_song_ = 0;
   CDecoder* decoder_ = nullptr;
   CRefObj* data_object_ = nullptr;
+  CPeaks* peaks_ = nullptr;
   TMusicInfo* music_info_ = nullptr;
 
   // The envelope clock: the output frame on the sound's time line about to be rendered, and

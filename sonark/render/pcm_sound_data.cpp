@@ -2,6 +2,7 @@
 #include <sonark/errors.h>
 #include <sonark/load/load_errors.h>
 #include <sonark/load/music_info.h>
+#include <sonark/load/peaks.h>
 #include <sonark/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/buffer_format.h>
@@ -87,12 +88,16 @@ void CPCMSound::Unload() {
   decoder_ = nullptr;
   delete music_info_;
   music_info_ = nullptr;
+  delete peaks_;
+  peaks_ = nullptr;
 }
 
 long CPCMSound::DataLength() {
   AtomGuard guard(*this);
   const tWAVEFORMATEX* format = ActualFormat();
-  if (data_object_ == nullptr || !RenderableFormat(format)) return 0;
+  if (data_object_ == nullptr) return 0;
+  if (peaks_ != nullptr) return peaks_->LengthOfSound();
+  if (!RenderableFormat(format)) return 0;
   const long size = data_object_->DataSize();
   if (size <= 0) return 0;
   return TruncateToLong(static_cast<double>(size) / BytesPerSecond(format) * 1000.0 + 0.5);
@@ -242,8 +247,6 @@ void CPCMSound::GetDestFormatString(char* out, long outSize) {
   if (Format() != nullptr) SoundFormatToString(Format(), out, outSize, nullptr);
 }
 
-double CPCMSound::GetNormalizedVolume(double) { return 1.0; }
-
 bool CPCMSound::Pause() { return true; }
 
 bool CPCMSound::Resume() { return true; }
@@ -256,8 +259,6 @@ void CPCMSound::SetAutoTrim(int on) { auto_trim_ = on; }
 
 int CPCMSound::IsAutoTrim() { return auto_trim_; }
 
-void CPCMSound::DetermineSilenceAndPartialSong() {}
-
 int CPCMSound::SetEffect(CEffect*) { return 0; }
 
 int CPCMSound::SetFormat(const tWAVEFORMATEX*) { return 0; }
@@ -265,11 +266,6 @@ int CPCMSound::SetFormat(const tWAVEFORMATEX*) { return 0; }
 char* CPCMSound::FindMissingFile(char*) { return nullptr; }
 
 void CPCMSound::ErrorLoadingFile(unsigned long) {}
-
-int CPCMSound::InitialLoad(CRefObj*, long, int, int, int, int, int, TLoadProgress, void*) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
 
 int CPCMSound::Record(int, const tWAVEFORMATEX*, const char*, int, long) {
   platform::set_last_error(sonark::kErrNotAvailable);
