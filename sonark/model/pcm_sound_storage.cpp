@@ -4,6 +4,8 @@
 #include <platform/last_error.h>
 #include <platform/wave_format.h>
 #include <sonark/errors.h>
+#include <sonark/load/music_info.h>
+#include <sonark/load/peaks.h>
 #include <sonark/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
@@ -57,9 +59,18 @@ void StartAtByte(CPCMSound* sound, long bytes, bool ownObject) {
   // A start at or beyond the data's end means the data's beginning, as a fresh load takes it.
   if (size <= 0 || start >= size) start = 0;
   sound->SetVirtualDataStart(start);
-  if (sound->GetBuffer() != nullptr)
+  if (sound->GetBuffer() != nullptr) {
     sound->GetBuffer()->SetVirtualStart(static_cast<uint32_t>(start));
+  }
   if (ownObject) data->SetVirtualStart(start);
+  // The waveform starts at the same place, in whole peaks.
+  CPeaks* peaks = sound->GetPeaks();
+  if (peaks != nullptr && peaks->NumMilsPerPeak() > 0 && peaks->GetNumPeaks() > 0 &&
+      format->nAvgBytesPerSec > 0) {
+    const unsigned long ms = static_cast<unsigned long>(
+        static_cast<double>(start) * 1000.0 / static_cast<double>(format->nAvgBytesPerSec));
+    peaks->SetVirtualStart(ms / peaks->NumMilsPerPeak() % peaks->GetNumPeaks());
+  }
 }
 
 // A path in memory relative to the working folder is made absolute, so that a session keeps
@@ -327,9 +338,10 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
   return 1;
 }
 
-// A file that a sound of the session has loaded already is not loaded again: this sound
-// takes the same data at its own place (the data object itself while the other sound holds
-// it whole, else a copy with its own read position) and keeps its stored length and start.
+// A file that a sound has loaded already is not loaded again: this sound takes the same data
+// (the data object itself while the other sound holds it whole, else a copy with its own
+// read position), its peaks and music information, and keeps its own stored length and
+// start. Its volume, pan and rate stay its own.
 int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void* context) {
   const long length = Length(0);
   const long start = GetVirtualDataStart();
@@ -338,23 +350,38 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   CRefObj* data = nullptr;
   tWAVEFORMATEX format{};
   bool whole = false;
-  loaded->Lock();
-  CRefObj* source = loaded->GetRefObj();
-  const tWAVEFORMATEX* source_format = loaded->Format();
-  if (source != nullptr && source_format != nullptr) {
-    format = *source_format;
-    whole = loaded->GetBuffer() != nullptr && loaded->GetBuffer()->IsLoadedOnce();
-    if (whole) {
-      data = source;
-      data->AddReference();
-    } else {
-      data = source->Copy();
+  std::unique_ptr<CPeaks> peaks;
+  std::unique_ptr<TMusicInfo> info;
+  bool copied = true;
+  {
+    Guard guard(*loaded);
+    CRefObj* source = loaded->data_object_;
+    if (source != nullptr && loaded->source_format_ != nullptr) {
+      format = *loaded->source_format_;
+      whole = loaded->buffer_ != nullptr && loaded->buffer_->IsLoadedOnce();
+      if (whole) {
+        data = source;
+        data->AddReference();
+      } else {
+        platform::clear_last_error();
+        data = source->Copy();
+      }
+      if (loaded->peaks_ != nullptr) {
+        peaks.reset(loaded->peaks_->Copy());
+        copied = peaks != nullptr;
+      }
+      if (loaded->music_info_ != nullptr) {
+        info.reset(new (std::nothrow) TMusicInfo(*loaded->music_info_));
+        copied = copied && info != nullptr;
+      }
     }
   }
-  loaded->Unlock();
-  if (data == nullptr) {
+  if (data == nullptr || !copied) {
     const uint32_t code = platform::last_error();
-    ErrorLoadingFile(code != 0 ? code : tarnell::kErrCopyReopen);
+    DeleteRefObject(&data);
+    ErrorLoadingFile(!copied     ? sonark::kErrOutOfMemory
+                     : code != 0 ? code
+                                 : tarnell::kErrCopyReopen);
     return 0;
   }
   const int ok = SetUpFromPCM(data, &format, kBufferMs);
@@ -364,6 +391,14 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   if (!ok) {
     ErrorLoadingFile(code != 0 ? code : sonark::kErrSoundFileMissing);
     return 0;
+  }
+  {
+    Guard guard(*this);
+    delete peaks_;
+    peaks_ = peaks.release();
+    delete music_info_;
+    music_info_ = info.release();
+    DetermineSilenceAndPartialSong();
   }
   SetVirtualLength(length);
   StartAtByte(this, start, !whole);
