@@ -14,7 +14,9 @@ build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build
-	$(BUILD)/bin/quarl-cli --help
+	$(BUILD)/bin/quarl-cli render $(BUILD)/examples/example.sgp $(BUILD)/examples/example.wav
+	@echo "Rendered the example session $(BUILD)/examples/example.sgp to $(BUILD)/examples/example.wav"
+	@$(BUILD)/bin/quarl-cli info $(BUILD)/examples/example.sgp
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

@@ -2,18 +2,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include <cli/commands.h>
 #include <sonark/version.h>
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
 
 void print_usage(FILE* out) {
   fputs(
       "usage: quarl-cli [--help] [--version] <command> [<args>]\n"
       "\n"
       "Tessel's sound engine from the command line.\n"
+      "\n"
+      "commands:\n"
+      "  new OUT.sgp SOUND[@MS] ...   build a session of sounds and save it\n"
+      "  render IN OUT.wav [...]      render a session or a sound to a wave file\n"
+      "  info FILE                    describe a sound or a session\n"
       "\n"
       "options:\n"
       "  --help       show this help and exit\n"
@@ -39,6 +42,9 @@ int main(int argc, char** argv) {
     printf("quarl-cli %s\n", SonarkVersionString());
     return kExitOk;
   }
+  if (strcmp(first, "new") == 0) return RunNew(argc - 2, argv + 2);
+  if (strcmp(first, "render") == 0) return RunRender(argc - 2, argv + 2);
+  if (strcmp(first, "info") == 0) return RunInfo(argc - 2, argv + 2);
   fprintf(stderr, "quarl-cli: unknown command '%s'\n", first);
   print_usage(stderr);
   return kExitUsage;

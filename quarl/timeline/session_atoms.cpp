@@ -8,7 +8,23 @@ namespace {
 constexpr unsigned long kSoundList = tarnell::FourCC("sndc");
 constexpr unsigned long kGroupList = tarnell::FourCC("sgrp");
 constexpr unsigned long kBarBytes = 16;
+
+LoadProblemHandler& ProblemHandler() {
+  static LoadProblemHandler handler;
+  return handler;
+}
 }  // namespace
+
+void SetLoadProblemHandler(LoadProblemHandler handler) { ProblemHandler() = std::move(handler); }
+
+char* BarSound::FindMissingFile(char* path) {
+  missing_path_ = path ? path : "";
+  return nullptr;
+}
+
+void BarSound::ErrorLoadingFile(unsigned long code) {
+  if (ProblemHandler()) ProblemHandler()(missing_path_.c_str(), GetInfo()->name, code);
+}
 
 CAudioAtom* NewBarAtom(unsigned long listType) {
   if (listType == kSoundList) return new BarSound();

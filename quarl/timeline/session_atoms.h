@@ -4,6 +4,9 @@
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 
+#include <functional>
+#include <string>
+
 // The atom kinds that the time line keeps in a session. Each sound and group carries its bar
 // and stores it in a "zbar" chunk after its own data, so that a session shows its bars where
 // they were left. The session root keeps every offset exactly as given.
@@ -17,10 +20,22 @@ class BarSound : public CPCMSound {
   unsigned long SaveSize(int byReference) override;
   int PostSave(CRIFF* riff) override;
   int PostLoad(CRIFF* riff) override;
+  // Remembers the path that could not be opened (offering none instead), so that a sound
+  // left out of a session can be named to the user.
+  char* FindMissingFile(char* path) override;
+  void ErrorLoadingFile(unsigned long code) override;
 
  private:
   BarRect bar_;
+  std::string missing_path_;
 };
+
+// Told of every sound left out while a session loads: its path when the file could not be
+// found (else ""), the atom's stored name, and the code. The front end that opens a session
+// sets it; an empty handler ignores the problems.
+using LoadProblemHandler =
+    std::function<void(const char* path, const char* name, unsigned long code)>;
+void SetLoadProblemHandler(LoadProblemHandler handler);
 
 class BarGroup : public CSoundGroup {
  public:

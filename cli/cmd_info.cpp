@@ -1,0 +1,129 @@
+// quarl-cli info FILE
+#include <cli/commands.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <cli/session_io.h>
+#include <quarl/timeline/session_atoms.h>
+#include <sonark/load/music_info.h>
+#include <sonark/render/buffer_format.h>
+#include <tarnell/ref_obj.h>
+#include <utilities/text_format.h>
+
+namespace {
+
+void Usage(FILE* out) {
+  fputs(
+      "usage: quarl-cli info FILE\n"
+      "\n"
+      "For a sound: its format, length, data size, music information and peak summary\n"
+      "(auto-trim times, silence). For a session (.sgp): its tree of groups and sounds with\n"
+      "names, offsets and lengths, and the sounds that cannot be found.\n",
+      out);
+}
+
+std::string Length(long ms) {
+  char text[kLengthStringSize];
+  MakeLengthString(ms, text, 1, 0);
+  return text;
+}
+
+std::string Size(double bytes) {
+  char text[64];
+  MakeFileSizeString(static_cast<unsigned long>(bytes), text, sizeof text);
+  return text;
+}
+
+void PrintText(const char* label, const char* value) {
+  if (value != nullptr && value[0] != '\0') printf("  %-10s %s\n", label, value);
+}
+
+void PrintSound(const std::string& path, CPCMSound* sound) {
+  char format[256];
+  SoundFormatToString(sound->Format(), format, sizeof format, nullptr);
+  CRefObj* data = sound->GetRefObj();
+  printf("%s\n", path.c_str());
+  printf("  format     %s\n", format);
+  printf("  length     %s (%ld ms)\n", Length(sound->Length(0)).c_str(), sound->Length(0));
+  if (data != nullptr)
+    printf("  data       %s (%ld bytes)\n", Size(static_cast<double>(data->DataSize())).c_str(),
+           data->DataSize());
+  if (TMusicInfo* info = sound->GetMusicInfo()) {
+    PrintText("title", info->title);
+    PrintText("artist", info->artist);
+    PrintText("album", info->album);
+    PrintText("genre", info->genre);
+    PrintText("comment", info->comment);
+    PrintText("copyright", info->copyright);
+    PrintText("encoder", info->encoder);
+    if (info->year > 0) printf("  %-10s %ld\n", "year", info->year);
+    if (info->track > 0) printf("  %-10s %d\n", "track", info->track);
+  }
+  printf("  auto trim  %s to %s\n", Length(sound->GetAutoTrimTimeStart()).c_str(),
+         Length(sound->GetAutoTrimTimeEnd()).c_str());
+  printf("  silence    %s\n", sound->IsTotalSilence() ? "the whole sound is silent" : "no");
+  printf("  partial    %s\n", sound->IsPartialSong() ? "ends abruptly (partial song)" : "no");
+}
+
+void PrintTree(CSoundGroup* group, int depth) {
+  long offset = 0;
+  for (int i = 0; CAudioAtom* atom = group->GetAtom(i, &offset); ++i) {
+    const bool is_group = (atom->Type() & 2) != 0;
+    printf("%*s%s %-24s at %s  length %s%s%s\n", depth * 2, "", is_group ? "group" : "sound",
+           atom->GetInfo()->name, Length(offset).c_str(), Length(atom->Length(0)).c_str(),
+           atom->Muted() ? "  muted" : "", atom->Locked() ? "  locked" : "");
+    if (is_group) PrintTree(static_cast<CSoundGroup*>(atom), depth + 1);
+  }
+}
+
+}  // namespace
+
+int RunInfo(int argc, char** argv) {
+  if (argc >= 1 && (strcmp(argv[0], "--help") == 0 || strcmp(argv[0], "-h") == 0)) {
+    Usage(stdout);
+    return kExitOk;
+  }
+  if (argc != 1) {
+    Usage(stderr);
+    return kExitUsage;
+  }
+  const std::string path = argv[0];
+  if (!IsSessionFile(path)) {
+    LoadProblem problem;
+    BarSound* sound = LoadSound(path, &problem);
+    if (sound == nullptr) {
+      fprintf(stderr, "quarl-cli info: %s: %s\n", problem.what.c_str(), problem.reason.c_str());
+      return kExitFailure;
+    }
+    PrintSound(path, sound);
+    CAudioAtom* held = sound;
+    DeleteAtom(&held);
+    return kExitOk;
+  }
+
+  SessionRootGroup* root = new SessionRootGroup();
+  std::vector<LoadProblem> problems;
+  std::string error;
+  int status = kExitOk;
+  if (!OpenSession(path, root, &problems, &error)) {
+    fprintf(stderr, "quarl-cli info: %s: %s\n", path.c_str(), error.c_str());
+    status = kExitFailure;
+  } else {
+    printf("%s\n", path.c_str());
+    printf("  session    %s, %d sound(s) and group(s) at the top\n",
+           Length(SessionEnd(root)).c_str(), root->NumAtoms(30, 0));
+    tWAVEFORMATEX best = root->BestFormat();
+    char format[256];
+    SoundFormatToString(&best, format, sizeof format, nullptr);
+    printf("  best       %s\n", format);
+    PrintTree(root, 1);
+    for (const LoadProblem& p : problems)
+      printf("  missing    %s: %s\n", p.what.c_str(), p.reason.c_str());
+  }
+  CAudioAtom* held = root;
+  DeleteAtom(&held);
+  return status;
+}

@@ -1,0 +1,186 @@
+#include <cli/session_io.h>
+
+#include <algorithm>
+#include <climits>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <platform/last_error.h>
+#include <quarl/timeline/session_atoms.h>
+#include <sonark/errors.h>
+#include <sonark/load/load_errors.h>
+#include <sonark/render/render_errors.h>
+#include <tarnell/errors.h>
+#include <tarnell/file_obj.h>
+#include <tarnell/riff.h>
+
+#include <cli/safe_replace.h>
+
+namespace {
+
+constexpr unsigned long kSessionForm = tarnell::FourCC("sess");
+
+// What the command line asks of every load: the length, peaks (with their side file) and
+// seek maps, so a second look at the same file is fast.
+constexpr int kDetermineLength = 1;
+constexpr int kBuildPeaks = 1;
+constexpr int kBuildSeekMap = 1;
+
+struct CodeText {
+  unsigned long code;
+  const char* text;
+};
+
+constexpr CodeText kCodeTexts[] = {
+    {sonark::kErrOutOfMemory, "out of memory"},
+    {tarnell::kErrSeekFailed, "the file is shorter than it says"},
+    {tarnell::kErrRiffRead, "the file is damaged or cut short"},
+    {tarnell::kErrNotRiff, "not a RIFF file"},
+    {tarnell::kErrNoSuchChunk, "a part of the file is missing"},
+    {tarnell::kErrTooDeep, "the file is damaged (lists nested too deep)"},
+    {sonark::kErrNotWaveOrMpeg, "not a wave or MPEG audio file"},
+    {sonark::kErrFormatChunkShort, "the wave format record is cut short"},
+    {sonark::kErrNoFormatChunk, "the wave file has no format record"},
+    {sonark::kErrNoDataChunk, "the wave file has no sound data"},
+    {sonark::kErrDataRange, "the sound data cannot be read"},
+    {sonark::kErrNoPcmFormat, "the compression of this file is not supported"},
+    {sonark::kErrMpegInspection, "MPEG audio is not supported by this build"},
+    {sonark::kErrUnsupportedPcm, "unsupported channels, sample rate or sample size"},
+    {sonark::kErrEmptyData, "the file holds no sound"},
+    {sonark::kErrBufferCannotStart, "the sound cannot be streamed"},
+    {sonark::kErrEmptySoundPath, "the session stores an empty path"},
+    {sonark::kErrSessionDamaged, "the session file is damaged"},
+    {sonark::kErrSoundFileMissing, "file not found"},
+    {sonark::kErrSoundPathTooLong, "the path is too long to store"},
+    {sonark::kErrSoundHasNoFile, "the sound has no file"},
+    {sonark::kErrSessionValueRange, "a time in the session is out of range"},
+    {sonark::kErrEmbeddedSound, "embedded sounds are not read back"},
+    {sonark::kErrSessionUnknownList, "the session holds a part of unknown kind"},
+};
+
+void DropFile(CFileObj*& file) {
+  CRefObj* held = file;
+  file = nullptr;
+  DeleteRefObject(&held);
+}
+
+}  // namespace
+
+std::string DescribeError(unsigned long code) {
+  for (const CodeText& entry : kCodeTexts)
+    if (entry.code == code) return entry.text;
+  // Codes without the application bit are the system's own.
+  if (code != 0 && (code & tarnell::kErrApplicationBit) == 0)
+    return std::strerror(static_cast<int>(code));
+  char text[32];
+  snprintf(text, sizeof text, "error 0x%08lX", code);
+  return text;
+}
+
+BarSound* LoadSound(const std::string& given, LoadProblem* problem) {
+  problem->what = given;
+  // Sessions store where a sound really is, so a path relative to the current folder is made
+  // absolute first.
+  char resolved[PATH_MAX];
+  std::string path = realpath(given.c_str(), resolved) ? resolved : given;
+  CFileObj* file = new CFileObj();
+  if (!file->Open(path.c_str(), 0, 0)) {
+    unsigned long code = platform::last_error();
+    problem->reason = DescribeError(code != 0 ? code : static_cast<unsigned long>(ENOENT));
+    DropFile(file);
+    return nullptr;
+  }
+  BarSound* sound = new BarSound();
+  int ok = sound->InitialLoad(file, 2000, kDetermineLength, kBuildPeaks, kBuildPeaks,
+                              kBuildSeekMap, kCliMsPerPeak, nullptr, nullptr);
+  unsigned long code = platform::last_error();
+  DropFile(file);
+  if (!ok) {
+    problem->reason = DescribeError(code);
+    CAudioAtom* held = sound;
+    DeleteAtom(&held);
+    return nullptr;
+  }
+  const char* slash = strrchr(given.c_str(), '/');
+  sound->SetAtomName(const_cast<char*>(slash ? slash + 1 : given.c_str()));
+  sound->GetSrcMap()->SetDefaultMap(sound->Length(0), kMapAll);
+  return sound;
+}
+
+bool IsSessionFile(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char head[12] = {};
+  size_t n = fread(head, 1, sizeof head, f);
+  fclose(f);
+  return n == sizeof head && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "sess", 4) == 0;
+}
+
+bool OpenSession(const std::string& path, SessionRootGroup* root,
+                 std::vector<LoadProblem>* problems, std::string* error) {
+  CFileObj* file = new CFileObj();
+  if (!file->Open(path.c_str(), 0, 0)) {
+    *error = DescribeError(platform::last_error());
+    DropFile(file);
+    return false;
+  }
+  SetLoadProblemHandler([problems](const char* missing, const char* name, unsigned long code) {
+    problems->push_back({missing[0] != '\0' ? missing : name, DescribeError(code)});
+  });
+  CRIFF riff;
+  _chunkInfo form{};
+  bool ok = riff.Open(file, &form) != 0;
+  if (ok && form.type != kSessionForm) {
+    platform::set_last_error(tarnell::kErrNotRiff);
+    ok = false;
+  }
+  DisableMapCombining();
+  ok = ok && root->Load(&riff, kDetermineLength, kBuildPeaks, kBuildSeekMap, kCliMsPerPeak,
+                        nullptr, nullptr) != 0;
+  EnableMapCombining();
+  unsigned long code = platform::last_error();
+  SetLoadProblemHandler(nullptr);
+  riff.Close();
+  DropFile(file);
+  if (!ok) {
+    *error = DescribeError(code != 0 ? code : sonark::kErrSessionDamaged);
+    return false;
+  }
+  // Maps were combined once for the whole tree rather than after every sound.
+  root->CombineWithSubMaps(kMapAll, 1);
+  return true;
+}
+
+bool SaveSession(SessionRootGroup* root, const std::string& path, std::string* error) {
+  SafeReplace target(path);
+  CFileObj* file = new CFileObj();
+  if (!file->Create(target.TempPath().c_str())) {
+    *error = DescribeError(platform::last_error());
+    DropFile(file);
+    return false;
+  }
+  CRIFF riff;
+  bool ok = riff.Create(file, kSessionForm) != 0 && root->Save(&riff, 1) != 0;
+  unsigned long code = platform::last_error();
+  riff.Close();
+  file->Close();
+  DropFile(file);
+  if (!ok) {
+    *error = DescribeError(code != 0 ? code : static_cast<unsigned long>(EIO));
+    return false;
+  }
+  if (!target.Commit()) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+long SessionEnd(SessionRootGroup* root) {
+  long end = 0;
+  long offset = 0;
+  for (int i = 0; CAudioAtom* atom = root->GetAtom(i, &offset); ++i)
+    end = std::max(end, offset + atom->Length(0));
+  return end;
+}
