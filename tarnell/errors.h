@@ -12,6 +12,7 @@ constexpr uint32_t kErrSeekFailed = 0x20000080;         // seek out of range or 
 constexpr uint32_t kErrLevelHeaderRead = 0x20000081;    // list or level header unreadable
 constexpr uint32_t kErrNotOpen = 0x20000083;            // object not open (or not writable)
 constexpr uint32_t kErrInternetOnOpenFile = 0x20000084; // download into an open file
+constexpr uint32_t kErrWriteFailed = 0x20000085;       // the disk refused written data (full)
 constexpr uint32_t kErrCopyReopen = 0x200000BF;         // a copy could not reopen its file
 constexpr uint32_t kErrRiffRead = 0x20000100;           // RIFF seek or read failed
 constexpr uint32_t kErrNoSuchChunk = 0x20000101;        // no such, next or earlier chunk

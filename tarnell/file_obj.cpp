@@ -166,13 +166,20 @@ long CFileObj::Write(const char* buf, long count) {
   if (stream_ == nullptr || buf == nullptr || count <= 0) return 0;
   if (last_was_read_ && fseeko(stream_, position_, SEEK_SET) != 0) return 0;
   last_was_read_ = false;
+  const long before = position_;
   const size_t written = std::fwrite(buf, 1, static_cast<size_t>(count), stream_);
+  // Flushed every time so that a reader polling the size (a download's owner) sees the data,
+  // and so that a full disk is reported by this write rather than lost at close.
+  if (std::fflush(stream_) != 0) {
+    std::clearerr(stream_);
+    fseeko(stream_, before, SEEK_SET);
+    platform::set_last_error(tarnell::kErrWriteFailed);
+    return 0;
+  }
   position_ += static_cast<long>(written);
   if (position_ > end_) end_ = position_;
   // A refused write (a read-only stream) must not leave the stream failing later reads.
   if (written < static_cast<size_t>(count)) std::clearerr(stream_);
-  // Flushed every time so that a reader polling the size (a download's owner) sees the data.
-  std::fflush(stream_);
   return static_cast<long>(written);
 }
 

@@ -157,14 +157,18 @@ CAudioAtom* CPCMSound::Copy() {
 int CPCMSound::Type() { return kAtomTypeSound; }
 
 int CPCMSound::Play(long offset) {
-  Guard guard(*this);
-  if (offset > Length(0)) {
-    platform::set_last_error(sonark::kErrInvalidAtomArgument);
-    return 0;
-  }
-  if (Playing()) {
-    platform::set_last_error(sonark::kErrAlreadyPlaying);
-    return 0;
+  {
+    // The checks run under the atom's lock, the hand-over without it: the mixer takes the
+    // engine lock and then the atom's, never the other way round.
+    Guard guard(*this);
+    if (offset > Length(0)) {
+      platform::set_last_error(sonark::kErrInvalidAtomArgument);
+      return 0;
+    }
+    if (Playing()) {
+      platform::set_last_error(sonark::kErrAlreadyPlaying);
+      return 0;
+    }
   }
   return PlayAtomOnCurrentMixer(this, offset);
 }

@@ -257,14 +257,18 @@ CAudioAtom* CSoundGroup::FillSpanCopy(CSoundGroup* copy, long from, long to) {
 int CSoundGroup::Type() { return kAtomTypeGroup; }
 
 int CSoundGroup::Play(long offset) {
-  Guard guard(lock_);
-  if (offset > Length(0)) {
-    platform::set_last_error(sonark::kErrInvalidAtomArgument);
-    return 0;
-  }
-  if (Playing()) {
-    platform::set_last_error(sonark::kErrAlreadyPlaying);
-    return 0;
+  {
+    // The checks run under the atom's lock, the hand-over without it: the mixer takes the
+    // engine lock and then the atom's, never the other way round.
+    Guard guard(lock_);
+    if (offset > Length(0)) {
+      platform::set_last_error(sonark::kErrInvalidAtomArgument);
+      return 0;
+    }
+    if (Playing()) {
+      platform::set_last_error(sonark::kErrAlreadyPlaying);
+      return 0;
+    }
   }
   return PlayAtomOnCurrentMixer(this, offset);
 }

@@ -77,6 +77,18 @@ TEST_F(FileObjTest, ReadOnlyFileRefusesWrites) {
   EXPECT_EQ(buf[3], 3);
 }
 
+TEST_F(FileObjTest, AFullDiskIsAFailedWriteNotASuccess) {
+  // /dev/full accepts the open and refuses every byte with ENOSPC, as a full disk does.
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this machine";
+  CFileObj full;
+  ASSERT_TRUE(full.Create("/dev/full"));
+  platform::set_last_error(0);
+  EXPECT_EQ(full.Write("abcd", 4), 0);
+  EXPECT_EQ(platform::last_error(), tarnell::kErrWriteFailed);
+  EXPECT_EQ(full.Tell(), 0);
+  EXPECT_EQ(full.Size(), 0);
+}
+
 TEST_F(FileObjTest, OpenRefusesWhatIsNoReadableFile) {
   EXPECT_EQ(file_.Open(dir_.File("missing").c_str(), 0, 0), 0);
   EXPECT_EQ(platform::last_error(), static_cast<uint32_t>(ENOENT));
