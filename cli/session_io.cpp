@@ -9,8 +9,6 @@
 #include <platform/last_error.h>
 #include <quarl/timeline/session_atoms.h>
 #include <sonark/errors.h>
-#include <sonark/load/load_errors.h>
-#include <sonark/render/render_errors.h>
 #include <tarnell/errors.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/riff.h>

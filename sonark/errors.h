@@ -31,4 +31,26 @@ constexpr uint32_t kErrSessionValueRange = 0x200000D5;   // time or offset beyon
 constexpr uint32_t kErrEmbeddedSound = 0x200000D6;       // embedded data not written or read
 constexpr uint32_t kErrSessionUnknownList = 0x200000D7;  // a sub-atom list of an unknown kind
 
+// Loading sounds.
+constexpr uint32_t kErrNotWaveOrMpeg = 0x20000104;     // a RIFF file that is neither
+constexpr uint32_t kErrFormatChunkShort = 0x20000105;  // "fmt " shorter than it declares
+constexpr uint32_t kErrNoFormatChunk = 0x20000106;
+constexpr uint32_t kErrNoDataChunk = 0x20000107;
+constexpr uint32_t kErrDataRange = 0x20000108;       // the audio range cannot be set or read
+constexpr uint32_t kErrNoPcmFormat = 0x2000010A;     // no decoder offers a PCM format
+constexpr uint32_t kErrMpegInspection = 0x2000010B;  // the MPEG stream cannot be inspected
+constexpr uint32_t kErrUnsupportedPcm = 0x20000201;  // channels, rate or sample size
+constexpr uint32_t kErrEmptyData = 0x20000202;
+
+// Peak and seek-map side files.
+constexpr uint32_t kErrPeakFileDamaged = 0x20000110;  // header, size or trailer not credible
+constexpr uint32_t kErrPeakFileWrite = 0x20000111;    // peak file not created or written whole
+constexpr uint32_t kErrNoPeaks = 0x20000112;          // no peak record, or not in this state
+constexpr uint32_t kErrSeekMapDamaged = 0x20000113;   // a ".isk" file we did not write
+constexpr uint32_t kErrSeekMapWrite = 0x20000114;     // a ".isk" file could not be written
+
+// Rendering.
+constexpr uint32_t kErrBufferCannotStart = 0x20000203;  // a sound's buffer cannot start a read
+constexpr uint32_t kErrDecoderStream = 0x20000204;      // a decoder's stream cannot be enabled
+
 }  // namespace sonark

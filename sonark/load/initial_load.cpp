@@ -2,7 +2,6 @@
 #include <sonark/errors.h>
 #include <sonark/file_dates.h>
 #include <sonark/load/initial_load.h>
-#include <sonark/load/load_errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peak_slicer.h>
 #include <sonark/load/peaks.h>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <platform/wave_format.h>
+#include <sonark/errors.h>
 #include <sonark/export.h>
 
 #include <cstdint>
@@ -11,13 +12,6 @@ class CMap;
 class CMyArrayList;
 class CRefObj;
 struct _tPeakRecord;
-
-namespace sonark {
-// Codes of peak building and peak files.
-constexpr uint32_t kErrPeakFileDamaged = 0x20000110;  // header, size or trailer not credible
-constexpr uint32_t kErrPeakFileWrite = 0x20000111;    // peak file not created or written whole
-constexpr uint32_t kErrNoPeaks = 0x20000112;          // no peak record, or not in this state
-}  // namespace sonark
 
 // A sound's waveform: one byte per slice of `NumMilsPerPeak` milliseconds, the loudest
 // sample of the slice scaled to 0..255. The peaks live in a record shared, by reference

@@ -1,6 +1,5 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/load/load_errors.h>
 #include <sonark/load/seek_map.h>
 #include <tarnell/file_obj.h>
 

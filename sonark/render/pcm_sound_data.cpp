@@ -1,6 +1,5 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/load/load_errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/loaded_sounds.h>
@@ -8,7 +7,6 @@
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
-#include <sonark/render/render_errors.h>
 #include <sonark/render/render_units.h>
 #include <tarnell/ref_obj.h>
 

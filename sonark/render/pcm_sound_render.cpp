@@ -3,7 +3,6 @@
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/mix_kernel.h>
 #include <sonark/render/pcm_buffer.h>
-#include <sonark/render/render_errors.h>
 #include <sonark/render/render_units.h>
 #include <tarnell/ref_obj.h>
 

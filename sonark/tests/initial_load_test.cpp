@@ -2,7 +2,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/load/initial_load.h>
-#include <sonark/load/load_errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/load/seek_map.h>

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
 #include <sonark/engine.h>
-#include <sonark/load/load_errors.h>
+#include <sonark/errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/loaded_sounds.h>

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/load/load_errors.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/pcm_buffer.h>
-#include <sonark/render/render_errors.h>
 
 #include <string>
 #include <vector>

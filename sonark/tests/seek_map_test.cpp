@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
-#include <sonark/load/load_errors.h>
+#include <sonark/errors.h>
 #include <sonark/load/seek_map.h>
 #include <tarnell/tests/temp_dir.h>
 
