@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pcm_test_support.h"
+
 #include <platform/wave_format.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/pcm_sound.h>
@@ -50,14 +52,7 @@ class FixedGroup : public CountedGroup {
 };
 
 inline tWAVEFORMATEX Pcm(uint32_t rate, uint16_t bits, uint16_t channels = 2) {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-  f.nAvgBytesPerSec = f.nBlockAlign * rate;
-  f.wBitsPerSample = bits;
-  return f;
+  return sonark_test::PcmFormat(rate, channels, bits);
 }
 
 // A sound of `length` ms with neutral envelopes, as loading leaves it.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pcm_test_support.h"
+
 #include <platform/wave_format.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/pcm_sound.h>
@@ -15,14 +17,7 @@
 namespace mixer_test {
 
 inline tWAVEFORMATEX Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-  f.nAvgBytesPerSec = f.nBlockAlign * rate;
-  f.wBitsPerSample = bits;
-  return f;
+  return sonark_test::PcmFormat(rate, channels, bits);
 }
 
 // The data of one test sound as 16-bit values, frame by frame, left then right.
@@ -121,11 +116,7 @@ inline std::vector<int16_t> ToSamples(const std::vector<int32_t>& mix) {
   return std::vector<int16_t>(mix.begin(), mix.end());
 }
 
-inline std::vector<int16_t> Samples16(const unsigned char* bytes, size_t count) {
-  std::vector<int16_t> samples(count / 2);
-  std::memcpy(samples.data(), bytes, samples.size() * 2);
-  return samples;
-}
+using sonark_test::Samples16;
 
 // The index of the first sample where two mixes differ, or -1; sizes must match too.
 inline long FirstDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pcm_test_support.h"
+
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/buffer_format.h>
 #include <tarnell/mem_obj.h>
@@ -13,14 +15,7 @@
 namespace render_test {
 
 inline tWAVEFORMATEX Format(uint32_t rate, uint16_t channels, uint16_t bits) {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-  f.nAvgBytesPerSec = f.nBlockAlign * rate;
-  f.wBitsPerSample = bits;
-  return f;
+  return sonark_test::PcmFormat(rate, channels, bits);
 }
 
 struct ReleaseRefObj {

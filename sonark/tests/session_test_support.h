@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pcm_test_support.h"
+
 #include <platform/last_error.h>
 #include <platform/wave_format.h>
 #include <sonark/model/pcm_sound.h>
@@ -45,14 +47,7 @@ inline bool WriteFile(const std::string& path, const Bytes& bytes) {
 constexpr size_t kWaveHeaderBytes = 44;
 
 inline tWAVEFORMATEX Pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-  f.nAvgBytesPerSec = f.nBlockAlign * rate;
-  f.wBitsPerSample = bits;
-  return f;
+  return sonark_test::PcmFormat(rate, channels, bits);
 }
 
 // A canonical wave file (44-byte header) of 16-bit stereo frames whose samples count up.
