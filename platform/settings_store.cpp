@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <platform/fd_io.h>
 #include <platform/settings_store.h>
 #include <platform/settings_text.h>
 #include <pwd.h>
@@ -83,19 +84,6 @@ std::string DirectoryOf(const std::string& file) {
 std::string BaseNameOf(const std::string& file) {
   size_t slash = file.rfind('/');
   return slash == std::string::npos ? file : file.substr(slash + 1);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 bool ReadAll(int fd, std::string* text) {
@@ -257,7 +245,8 @@ Status Save(const std::string& file, const std::string& text, const FileId& old_
   if (old_id.size >= 0 && ::stat(file.c_str(), &st) == 0) {
     ok = ::fchmod(fd.get(), st.st_mode & 07777) == 0;  // keep the mode the user gave it
   }
-  ok = ok && WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &st) == 0;
+  ok = ok && platform::write_all(fd.get(), text) && ::fsync(fd.get()) == 0 &&
+       ::fstat(fd.get(), &st) == 0;
   if (ok) {
     *id = IdOf(st);
     ok = ::close(fd.release()) == 0;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <platform/fd_io.h>
 #include <sys/resource.h>
 #include <tarnell/log.h>
 #include <unistd.h>
@@ -34,19 +35,6 @@ void LocalTime(LogTime* now) {
 void CloseLocked() {
   if (g_fd >= 0) ::close(g_fd);
   g_fd = -1;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // The amounts of a "/proc" file of "Name:   123 kB" lines, in bytes.
@@ -107,7 +95,7 @@ void Log(const char* text) {
   std::string line = prefix;
   if (text) line += text;
   line += '\n';
-  WriteAll(g_fd, line);
+  platform::write_all(g_fd, line);
 }
 
 void LogCurrentMemory() {

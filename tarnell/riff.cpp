@@ -1,3 +1,4 @@
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <tarnell/errors.h>
 #include <tarnell/ref_obj.h>
@@ -6,6 +7,9 @@
 #include <algorithm>
 
 namespace {
+
+using platform::GetLe32;
+using platform::PutLe32;
 
 using tarnell::FourCC;
 
@@ -17,18 +21,6 @@ constexpr uint32_t kDataId = FourCC("data");
 constexpr long kMaxChunkSize = 0xFFFFFFFFL;
 constexpr long kHeaderBytes = 8;
 constexpr long kListHeaderBytes = 12;
-
-uint32_t GetLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLe32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 // The rest of an object after a header at `offset`, as a 32-bit size.
 uint32_t RestOfObject(long objectSize, long offset, long headerBytes) {

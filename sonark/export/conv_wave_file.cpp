@@ -1,3 +1,4 @@
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/export/conv_file_format.h>
@@ -14,16 +15,13 @@
 
 namespace {
 
+using platform::PutLe32;
 using tarnell::FourCC;
 
 std::atomic<int> g_cd_block_align{0};
 
 // Text sub-chunks carry their terminator and are padded to an even size, with room to spare.
 long TextChunkSize(long length) { return ((length + 1) & ~1L) + 2; }
-
-void PutLe32(unsigned char* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 }  // namespace
 

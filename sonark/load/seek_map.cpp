@@ -1,3 +1,4 @@
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/load/seek_map.h>
@@ -11,6 +12,9 @@
 
 namespace {
 
+using platform::GetLe32;
+using platform::PutLe32;
+
 constexpr long kRecordSize = 8;
 // Records per read or write: 64 KiB at a time.
 constexpr long kRecordsPerBlock = 8192;
@@ -20,18 +24,6 @@ void* ItemOf(uint32_t frameOffset) {
 }
 
 uint32_t FrameOf(void* item) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(item)); }
-
-uint32_t GetLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLe32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 // The temporary name a map is written under before it replaces the real file. It keeps the
 // ".isk" ending so that a clean-up of side files also removes one left by a crash.

@@ -1,5 +1,6 @@
 // The stored form of an envelope map: the "smap" chunk of session files.
 
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/model/map.h>
@@ -17,20 +18,14 @@
 
 namespace {
 
+using platform::PutLe32;
+
 constexpr uint32_t kMapChunkId = tarnell::FourCC("smap");
 constexpr unsigned long kEventHeaderBytes = 12;
 constexpr unsigned long kCountBytes = 4;
 
-void PutLe32(unsigned char* out, uint32_t value) {
-  out[0] = static_cast<unsigned char>(value);
-  out[1] = static_cast<unsigned char>(value >> 8);
-  out[2] = static_cast<unsigned char>(value >> 16);
-  out[3] = static_cast<unsigned char>(value >> 24);
-}
-
 int32_t GetLe32(const unsigned char* in) {
-  uint32_t value = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-                   static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+  const uint32_t value = platform::GetLe32(in);
   int32_t out = 0;
   std::memcpy(&out, &value, sizeof out);
   return out;

@@ -1,0 +1,21 @@
+#include <platform/fd_io.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace platform
