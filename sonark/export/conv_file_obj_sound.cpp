@@ -5,8 +5,8 @@
 #include <sonark/model/pcm_sound.h>
 
 // The operations that take a whole sound hand its parts to the operations on formats, music
-// information and files. A sound does not carry its music information or decoder until it
-// is loaded from a file, so those are passed on as absent for now.
+// information and files. A sound loaded from a file carries its music information; a sound
+// set up over bare PCM has none, and no sound has a decoder yet.
 
 int CConv2FileObj::Create(const char* path, CConv2FileFormat* format, CPCMSound* sound) {
   if (sound == nullptr) {
@@ -18,7 +18,8 @@ int CConv2FileObj::Create(const char* path, CConv2FileFormat* format, CPCMSound*
 
 void CConv2FileObj::GetTargetFormat(CConv2FileFormat* target, CConv2FileFormat* source,
                                     CPCMSound* sound) {
-  GetTargetFormat(target, source, sound != nullptr ? sound->Format() : nullptr, nullptr, nullptr);
+  GetTargetFormat(target, source, sound != nullptr ? sound->Format() : nullptr,
+                  sound != nullptr ? sound->GetMusicInfo() : nullptr, nullptr);
 }
 
 int CConv2FileObj::WriteTag(const char* path, const char* encoderName, const char* text,
@@ -26,5 +27,6 @@ int CConv2FileObj::WriteTag(const char* path, const char* encoderName, const cha
   CRefObj* object = sound != nullptr ? sound->GetRefObj() : nullptr;
   CFileObj* file =
       object != nullptr && object->Type() == 1 ? static_cast<CFileObj*>(object) : nullptr;
-  return WriteTag(path, encoderName, text, static_cast<TMusicInfo*>(nullptr), file);
+  return WriteTag(path, encoderName, text, sound != nullptr ? sound->GetMusicInfo() : nullptr,
+                  file);
 }

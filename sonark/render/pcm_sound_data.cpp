@@ -225,6 +225,8 @@ int CPCMSound::ShrinkBuffer(unsigned long bytes) {
   if (buffer == nullptr) return 0;
   data_object_->Seek(data_object_->GetDataStart(), 0);
   if (!buffer->Init(data_object_, size, 1, 50)) return 0;
+  // A part of a file keeps playing from its own start, not from the start of the data.
+  buffer->SetVirtualStart(buffer_->GetVirtualStart());
   delete buffer_;
   buffer_ = buffer.release();
   return 1;

@@ -364,6 +364,20 @@ TEST(PcmSoundRender, ShrinkBufferKeepsTheStartOfTheData) {
   EXPECT_EQ(out.samples[249], 49);
 }
 
+TEST(PcmSoundRender, ShrinkBufferKeepsAPartsOwnStart) {
+  const tWAVEFORMATEX source = Format(8000, 1, 16);
+  SoundPtr sound = NewSound(StaircaseBytes(8000, source), source, 100);
+  sound->SetVirtualTimeStart(5);  // frame 40 of the 100 frames kept
+  ASSERT_EQ(sound->ShrinkBuffer(200), 1);
+  sound->Volume(1.0);
+  ASSERT_EQ(sound->Load(0), 1);
+  const Rendered out = Render(*sound, Format(8000, 1, 16), 61);
+  ASSERT_GE(out.samples.size(), 61u);
+  EXPECT_EQ(out.samples[0], 40);
+  EXPECT_EQ(out.samples[59], 99);
+  EXPECT_EQ(out.samples[60], 0);
+}
+
 TEST(PcmSoundRender, AmplitudesScaleThePeakOfEachRun) {
   const tWAVEFORMATEX source = Format(8000, 2, 16);
   const auto bytes = Samples(400, source, [](long i, int c) {
