@@ -30,6 +30,7 @@ constexpr uint32_t kErrSoundHasNoFile = 0x200000D4;      // no file (by referenc
 constexpr uint32_t kErrSessionValueRange = 0x200000D5;   // time or offset beyond 32 bits
 constexpr uint32_t kErrEmbeddedSound = 0x200000D6;       // embedded data not written or read
 constexpr uint32_t kErrSessionUnknownList = 0x200000D7;  // a sub-atom list of an unknown kind
+constexpr uint32_t kErrLoadCancelled = 0x200000D8;       // the progress callback cancelled
 
 // Loading sounds.
 constexpr uint32_t kErrNotWaveOrMpeg = 0x20000104;     // a RIFF file that is neither

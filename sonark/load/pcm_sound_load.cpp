@@ -5,6 +5,7 @@
 #include <sonark/load/peaks.h>
 #include <sonark/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
+#include <sonark/model/sound_start.h>
 #include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/render/render_units.h>
@@ -67,16 +68,10 @@ int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, 
     peaks_ = peaks.release();
     DetermineSilenceAndPartialSong();
 
-    // A start the sound already had (from a session) applies to the new data, in whole
-    // frames and inside it.
+    // A start the sound already had (from a session) applies to the new data, its waveform
+    // included.
     const long start = GetVirtualDataStart();
-    if (start > 0 && buffer_ != nullptr) {
-      const long frame = std::max<long>(sonark::render::FrameBytes(source_format_), 1);
-      long sourceStart = start - start % frame;
-      if (sourceStart >= source->DataSize()) sourceStart = 0;
-      buffer_->SetVirtualStart(static_cast<uint32_t>(sourceStart));
-      source->SetVirtualStart(sourceStart);
-    }
+    if (start > 0) StartAtByte(this, start, true);
   }
   AddTheSound(this);
   platform::clear_last_error();

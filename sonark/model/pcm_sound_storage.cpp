@@ -9,6 +9,7 @@
 #include <sonark/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
+#include <sonark/model/sound_start.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sys/stat.h>
 #include <tarnell/errors.h>
@@ -46,33 +47,6 @@ constexpr long kCopyPiece = 64 * 1024;
 // The streaming buffer of a sound that a session loads, in milliseconds.
 constexpr long kBufferMs = 2000;
 
-// Puts a sound that shares loaded data at its stored start: the byte offset into its data,
-// in whole frames. A data object the sound holds alone starts there too; one it shares with
-// the sound it came from is left as it is.
-void StartAtByte(CPCMSound* sound, long bytes, bool ownObject) {
-  const tWAVEFORMATEX* format = sound->Format();
-  CRefObj* data = sound->GetRefObj();
-  if (format == nullptr || format->nBlockAlign == 0 || data == nullptr) return;
-  const long block = format->nBlockAlign;
-  const long size = data->DataSize();
-  long start = bytes > 0 ? bytes - bytes % block : 0;
-  // A start at or beyond the data's end means the data's beginning, as a fresh load takes it.
-  if (size <= 0 || start >= size) start = 0;
-  sound->SetVirtualDataStart(start);
-  if (sound->GetBuffer() != nullptr) {
-    sound->GetBuffer()->SetVirtualStart(static_cast<uint32_t>(start));
-  }
-  if (ownObject) data->SetVirtualStart(start);
-  // The waveform starts at the same place, in whole peaks.
-  CPeaks* peaks = sound->GetPeaks();
-  if (peaks != nullptr && peaks->NumMilsPerPeak() > 0 && peaks->GetNumPeaks() > 0 &&
-      format->nAvgBytesPerSec > 0) {
-    const unsigned long ms = static_cast<unsigned long>(
-        static_cast<double>(start) * 1000.0 / static_cast<double>(format->nAvgBytesPerSec));
-    peaks->SetVirtualStart(ms / peaks->NumMilsPerPeak() % peaks->GetNumPeaks());
-  }
-}
-
 // A path in memory relative to the working folder is made absolute, so that a session keeps
 // meaning the same file wherever it is opened.
 bool MakeAbsolute(char* path) {
@@ -100,14 +74,35 @@ bool IsRegularFile(const char* path) {
   return stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// The caller's progress callback, watched for a cancel: a cancelled sound is nothing wrong
+// with its file, and the open it belongs to must stop rather than go on without it.
+struct WatchedProgress {
+  TLoadProgress callback;
+  void* context;
+  bool cancelled = false;
+
+  static int Relay(unsigned long amount, void* self) {
+    auto* watched = static_cast<WatchedProgress*>(self);
+    const int answer = watched->callback(amount, watched->context);
+    if (answer == 0) watched->cancelled = true;
+    return answer;
+  }
+};
+
 // The initial load of a session's sound; the length and start the session stored win over
-// what the data alone would give. A failure goes to ErrorLoadingFile.
+// what the data alone would give. A failure goes to ErrorLoadingFile; a cancel fails with
+// kErrLoadCancelled and is not reported as a fault of the file.
 int LoadFromData(CPCMSound* sound, CRefObj* data, int a, int b, int c, int d,
                  TLoadProgress progress, void* context) {
   const long length = sound->Length(0);
-  const int result = sound->InitialLoad(data, kBufferMs, a, b, b, c, d, progress, context);
+  WatchedProgress watched{progress, context};
+  const int result =
+      progress != nullptr
+          ? sound->InitialLoad(data, kBufferMs, a, b, b, c, d, WatchedProgress::Relay, &watched)
+          : sound->InitialLoad(data, kBufferMs, a, b, b, c, d, nullptr, nullptr);
   const uint32_t code = platform::last_error();
   if (!result) {
+    if (watched.cancelled) return session::Fail(sonark::kErrLoadCancelled);
     sound->ErrorLoadingFile(code != 0 ? code : sonark::kErrSoundFileMissing);
     return 0;
   }
@@ -276,6 +271,7 @@ int CPCMSound::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progr
     }
     loaded = LoadEmbeddedData(riff, a, b, c, d, progress, context);
   }
+  if (!loaded && platform::last_error() == sonark::kErrLoadCancelled) return 0;
 
   // Whatever became of the sound, the rest of its list must be whole.
   if (session::Advance(riff) < 0) return 0;
@@ -330,9 +326,10 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
     }
   }
   const int result = LoadFromData(this, file, a, b, c, d, progress, context);
+  const uint32_t code = platform::last_error();
   CRefObj* held = file;
   DeleteRefObject(&held);
-  if (!result) return 0;
+  if (!result) return session::Fail(code);
   // Registered (once) so that a later atom on the same file shares it.
   AddTheSound(this);
   return 1;
@@ -345,7 +342,9 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
 int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void* context) {
   const long length = Length(0);
   const long start = GetVirtualDataStart();
-  if (progress != nullptr) progress(0, context);
+  if (progress != nullptr && progress(0, context) == 0) {
+    return session::Fail(sonark::kErrLoadCancelled);
+  }
 
   CRefObj* data = nullptr;
   tWAVEFORMATEX format{};
@@ -403,7 +402,10 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   SetVirtualLength(length);
   StartAtByte(this, start, !whole);
   AddTheSound(this);
-  if (progress != nullptr) progress(shared > 0 ? static_cast<unsigned long>(shared) : 0, context);
+  if (progress != nullptr &&
+      progress(shared > 0 ? static_cast<unsigned long>(shared) : 0, context) == 0) {
+    return session::Fail(sonark::kErrLoadCancelled);
+  }
   return 1;
 }
 
@@ -460,7 +462,9 @@ int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadPr
   }
   wave->Seek(0, 0);
   const int result = LoadFromData(this, wave, a, b, c, d, progress, context);
+  const uint32_t failure = platform::last_error();
   CRefObj* held = wave;
   DeleteRefObject(&held);
-  return result;
+  if (!result) return session::Fail(failure);
+  return 1;
 }

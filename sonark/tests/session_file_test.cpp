@@ -368,6 +368,11 @@ TEST_F(SessionFileTest, SoundsLoadThroughTheEnginesInitialLoad) {
   ASSERT_NE(first->GetPeaks(), nullptr);
   ASSERT_NE(second->GetPeaks(), nullptr);
   EXPECT_EQ(second->GetPeaks()->GetNumPeaks(), first->GetPeaks()->GetNumPeaks());
+  // The waveform of a sound starting 400 bytes (12.5 ms) in starts at the same place, whether
+  // it loaded the file itself or shares it.
+  const unsigned long firstPeak = 12 / first->GetPeaks()->NumMilsPerPeak();
+  EXPECT_EQ(first->GetPeaks()->GetVirtualStart(), firstPeak);
+  EXPECT_EQ(second->GetPeaks()->GetVirtualStart(), 0u);
   DeleteAtom(&group);
 
   // Embedded sounds load through it too.
@@ -379,6 +384,61 @@ TEST_F(SessionFileTest, SoundsLoadThroughTheEnginesInitialLoad) {
   EXPECT_TRUE(log_.errors.empty());
   EXPECT_EQ(static_cast<CSoundGroup*>(group)->NumAtoms(kAtomTypeSound, 0), 2);
   DeleteAtom(&group);
+}
+
+// Answers every progress call with 1 until the `cancelAt`-th, which cancels (0: never).
+struct CancelAt {
+  int cancelAt = 0;
+  int calls = 0;
+  static int Answer(unsigned long, void* self) {
+    auto* c = static_cast<CancelAt*>(self);
+    return ++c->calls == c->cancelAt ? 0 : 1;
+  }
+};
+
+int LoadWithProgress(CAudioAtom* root, const std::string& path, CancelAt* progress) {
+  auto* file = new CFileObj();
+  CRefObj* held = file;
+  int result = 0;
+  if (file->Open(path.c_str(), 0, 0)) {
+    CRIFF riff;
+    if (riff.Open(file, nullptr)) {
+      result = root->Load(&riff, 1, 1, 0, 10, CancelAt::Answer, progress);
+    }
+  }
+  DeleteRefObject(&held);
+  return result;
+}
+
+TEST_F(SessionFileTest, ACancelledOpenIsRefusedWholeAndBlamesNoFile) {
+  OneSound();
+  Place(Sound("b.wav", "b"), root_, 300);
+  Place(Sound("a.wav", "again", 250), root_, 500);  // shares a.wav's data
+  ASSERT_EQ(SaveSession(root_, Path("s.sgp")), 1);
+
+  // How many progress calls a whole open makes.
+  CancelAt dry;
+  CAudioAtom* whole = new ListeningGroup(&log_);
+  ASSERT_EQ(LoadWithProgress(whole, Path("s.sgp"), &dry), 1);
+  EXPECT_EQ(static_cast<CSoundGroup*>(whole)->NumAtoms(kAtomTypeSound, 0), 3);
+  DeleteAtom(&whole);
+  ASSERT_GE(dry.calls, 3);
+
+  // Cancelling at the first call, in the middle, and at the shared sound's last call: the
+  // open fails with the cancel code, keeps no sound, and reports no file as faulty.
+  for (int at : {1, dry.calls / 2, dry.calls - 1, dry.calls}) {
+    SCOPED_TRACE(at);
+    log_ = LoadLog{};
+    CancelAt cancel{at};
+    CAudioAtom* group = new ListeningGroup(&log_);
+    platform::clear_last_error();
+    EXPECT_EQ(LoadWithProgress(group, Path("s.sgp"), &cancel), 0);
+    EXPECT_EQ(platform::last_error(), sonark::kErrLoadCancelled);
+    EXPECT_EQ(static_cast<CSoundGroup*>(group)->NumAtoms(kAtomTypeMembers, 0), 0);
+    EXPECT_TRUE(log_.errors.empty());
+    EXPECT_EQ(cancel.calls, at);  // nothing more was loaded after the cancel
+    DeleteAtom(&group);
+  }
 }
 
 TEST_F(SessionFileTest, SoundThatCannotBeLoadedIsLeftOutAndReported) {
