@@ -36,6 +36,20 @@ CPCMSound* CSoundLoaded::SoundLoaded(const char* path) {
   return nullptr;
 }
 
+CPCMSound* CSoundLoaded::HoldSoundLoaded(const char* path) {
+  if (path == nullptr) return nullptr;
+  std::lock_guard<std::mutex> guard(lock_);
+  for (int i = 0; i < sounds_.Count(); ++i) {
+    auto* sound = static_cast<CPCMSound*>(sounds_.Index(i));
+    const char* file = FilePathOf(sound);
+    // A sound whose last reference is gone waits in its destructor to leave the registry.
+    if (file != nullptr && std::strcmp(file, path) == 0 && sound->AddReferenceIfAlive()) {
+      return sound;
+    }
+  }
+  return nullptr;
+}
+
 void CSoundLoaded::AddSound(CPCMSound* sound) {
   if (sound == nullptr) return;
   std::lock_guard<std::mutex> guard(lock_);
@@ -74,6 +88,11 @@ int CSoundLoaded::Count() {
 CPCMSound* SoundExists(const char* path) {
   std::lock_guard<std::mutex> guard(g_registry_lock);
   return g_registry != nullptr ? g_registry->SoundLoaded(path) : nullptr;
+}
+
+CPCMSound* HoldLoadedSound(const char* path) {
+  std::lock_guard<std::mutex> guard(g_registry_lock);
+  return g_registry != nullptr ? g_registry->HoldSoundLoaded(path) : nullptr;
 }
 
 void AddTheSound(CPCMSound* sound) {

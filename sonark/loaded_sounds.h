@@ -22,6 +22,8 @@ class SONARK_API CSoundLoaded {
   // The first registered sound whose data object is a file with exactly this path (letter
   // case counts), or null.
   CPCMSound* SoundLoaded(const char* path);
+  // The first such sound that is still alive, with a reference added for the caller.
+  CPCMSound* HoldSoundLoaded(const char* path);
   // Appends `sound`; a sound already registered is not added twice.
   void AddSound(CPCMSound* sound);
   void RemoveSound(CPCMSound* sound);
@@ -41,6 +43,10 @@ SONARK_API CPCMSound* SoundExists(const char* path);
 SONARK_API void AddTheSound(CPCMSound* sound);
 SONARK_API void RemoveTheSound(CPCMSound* sound);
 SONARK_API CMyArrayList* GetDuplicateList(CPCMSound* sound);
+// As SoundExists, with a reference added for the caller (release it with DeleteAtom), so the
+// sound cannot be destroyed while another thread shares its data; a sound already on its way
+// out is passed over.
+SONARK_API CPCMSound* HoldLoadedSound(const char* path);
 
 namespace sonark::internal {
 // Start-up creates the registry, shutdown destroys it; both are idempotent. 0 when memory ran

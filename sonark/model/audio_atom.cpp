@@ -296,6 +296,14 @@ int CAudioAtom::FinishedWithPlayOnce() { return 1; }
 
 void CAudioAtom::AddReference() { ++references_; }
 
+int CAudioAtom::AddReferenceIfAlive() {
+  long count = references_.load();
+  while (count > 0) {
+    if (references_.compare_exchange_weak(count, count + 1)) return 1;
+  }
+  return 0;
+}
+
 long CAudioAtom::ReferenceCount() const { return references_.load(); }
 
 void CAudioAtom::Lock() { lock_.lock(); }

@@ -133,6 +133,9 @@ class SONARK_API CAudioAtom : public CMap {
   virtual int FinishedWithPlayOnce();
 
   void AddReference();
+  // Adds a reference unless the last one is already gone (the atom is being destroyed);
+  // 1 when it added one.
+  int AddReferenceIfAlive();
   long ReferenceCount() const;
   void Lock();
   void Unlock();

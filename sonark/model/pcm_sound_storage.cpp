@@ -305,9 +305,16 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
   }
 
   if (resolved) {
-    CPCMSound* loaded = SoundExists(path);
-    if (loaded != nullptr && loaded != this) {
-      return ShareLoadedSound(loaded, progress, context);
+    CPCMSound* loaded = HoldLoadedSound(path);
+    if (loaded != nullptr) {
+      const int shared = loaded != this ? ShareLoadedSound(loaded, progress, context) : -1;
+      const uint32_t code = platform::last_error();
+      CAudioAtom* held = loaded;
+      DeleteAtom(&held);
+      if (shared >= 0) {
+        platform::set_last_error(code);
+        return shared;
+      }
     }
   }
 

@@ -6,6 +6,7 @@
 #include <tarnell/mem_obj.h>
 #include <tarnell/tests/temp_dir.h>
 
+#include <atomic>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -126,6 +127,56 @@ TEST_F(LoadedSoundsTest, RegisteringFromTwoThreads) {
   churn(4);
   loader.join();
   EXPECT_EQ(GetDuplicateList(anchor.get()), nullptr);
+}
+
+TEST_F(LoadedSoundsTest, AHeldSoundOutlivesItsOwnerWhileAnotherThreadDropsIt) {
+  const std::string path = dir_.File("song.wav");
+  auto* owned = new CPCMSound;
+  auto* file = new CFileObj;
+  ASSERT_EQ(file->Open(path.c_str(), 0, 0), 1);
+  CRefObj* object = file;
+  owned->SetRefObj(object);
+  DeleteRefObject(&object);
+  AddTheSound(owned);
+
+  CPCMSound* held = HoldLoadedSound(path.c_str());
+  ASSERT_EQ(held, owned);
+  EXPECT_EQ(held->ReferenceCount(), 2);
+  CAudioAtom* owner = owned;
+  DeleteAtom(&owner);  // the owner lets go: the holder's reference keeps it
+  EXPECT_EQ(SoundExists(path.c_str()), held);
+  EXPECT_EQ(held->GetRefObj()->Type(), 1);
+  CAudioAtom* last = held;
+  DeleteAtom(&last);  // the last reference: destroyed and out of the registry
+  EXPECT_EQ(SoundExists(path.c_str()), nullptr);
+  EXPECT_EQ(HoldLoadedSound(path.c_str()), nullptr);
+
+  // Sounds come and go on one thread while another holds and reads them; the sanitizer
+  // builds see any use of a destroyed sound.
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    for (int round = 0; round < 300; ++round) {
+      auto* sound = new CPCMSound;
+      auto* data = new CFileObj;
+      data->Open(path.c_str(), 0, 0);
+      CRefObj* held_data = data;
+      sound->SetRefObj(held_data);
+      DeleteRefObject(&held_data);
+      AddTheSound(sound);
+      CAudioAtom* atom = sound;
+      DeleteAtom(&atom);
+    }
+    done = true;
+  });
+  while (!done) {
+    if (CPCMSound* sound = HoldLoadedSound(path.c_str())) {
+      EXPECT_EQ(sound->GetRefObj()->Type(), 1);
+      CAudioAtom* atom = sound;
+      DeleteAtom(&atom);
+    }
+  }
+  churn.join();
+  EXPECT_EQ(SoundExists(path.c_str()), nullptr);
 }
 
 }  // namespace
