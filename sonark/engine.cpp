@@ -1,5 +1,6 @@
 #include <sonark/engine.h>
 #include <sonark/export/conv_wave_file.h>
+#include <sonark/export/conversion_types.h>
 #include <sonark/loaded_sounds.h>
 #include <sonark/names.h>
 #include <sonark/temp_paths.h>
@@ -48,6 +49,7 @@ int SonarkStartEngine() {
     return 0;
   }
   sonark::internal::ResetTempSndPath();
+  sonark::internal::ResetConvertersAvailable();
   g_running = true;
   return 1;
 }

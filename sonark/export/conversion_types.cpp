@@ -104,3 +104,11 @@ SONARK_API void GetConvertersAvailable(int* count, int* flags) {
 }
 
 SONARK_API int FreeConversionLibraries() { return 1; }
+
+namespace sonark::internal {
+
+void ResetConvertersAvailable() {
+  for (auto& flag : g_available) flag.store(0);
+}
+
+}  // namespace sonark::internal

@@ -81,3 +81,8 @@ SONARK_API void GetConvertersAvailable(int* count, int* flags);
 
 // Unloads the current encoder library if one is loaded; 1 when there was nothing to unload.
 SONARK_API int FreeConversionLibraries();
+
+namespace sonark::internal {
+// Start-up state: nothing is available until DetermineConvertersAvailable has run.
+void ResetConvertersAvailable();
+}  // namespace sonark::internal

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sonark/engine.h>
 #include <sonark/export/conv_wave_file.h>
+#include <sonark/export/conversion_types.h>
 #include <sonark/names.h>
 #include <sonark/temp_paths.h>
 #include <sonark/thresholds.h>
@@ -35,8 +36,14 @@ TEST(Engine, StartRestoresTheEngineWideState) {
   SetNewNamePrefix("Take");
   char name[64];
   GenerateUniqueName(name, sizeof name);
+  DetermineConvertersAvailable(static_cast<_tMP3EncoderDllTypedef>(0), nullptr);
   SonarkStopEngine();
   ASSERT_EQ(SonarkStartEngine(), 1);
+  int flags[2] = {1, 1};
+  GetConvertersAvailable(flags);
+  EXPECT_EQ(flags[0], 0);  // wave export waits for the converters to be determined again
+  EXPECT_EQ(flags[1], 0);
+  DetermineConvertersAvailable(static_cast<_tMP3EncoderDllTypedef>(0), nullptr);
   EXPECT_EQ(GetSilenceThreshold(), 0u);
   EXPECT_EQ(GetWaveCDBlockAlign(), 0);
   EXPECT_EQ(GetPartialSongThreshold(), 12);
