@@ -262,8 +262,21 @@ Status Save(const std::string& file, const std::string& text, const FileId& old_
   return SyncDirectory(DirectoryOf(file)) ? Status::kOk : Status::kIoError;
 }
 
+// The file a link points to: a save replaces the file itself and leaves the user's link in
+// place. A dangling link or any other path stays as it is.
+std::string ResolveLink(const std::string& file) {
+  struct stat st;
+  if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
+  char* target = ::realpath(file.c_str(), nullptr);
+  if (target == nullptr) return file;
+  std::string resolved(target);
+  std::free(target);
+  return resolved;
+}
+
 // Applies one change to the current file under the lock and saves the result.
-Status Mutate(const std::string& file, const std::function<Status(Key*)>& change) {
+Status Mutate(const std::string& linked, const std::function<Status(Key*)>& change) {
+  const std::string file = ResolveLink(linked);
   if (!MakeDirectories(DirectoryOf(file))) return Status::kIoError;
   FileLock lock;
   if (!lock.Acquire(file)) return Status::kIoError;

@@ -308,6 +308,20 @@ TEST_F(SettingsStoreTest, SeesChangesMadeByOthers) {
   EXPECT_EQ(ReadFromDisk(kKey, "v").data, Bytes("theirs"));
 }
 
+TEST_F(SettingsStoreTest, ASettingsFileBehindALinkIsSavedThroughIt) {
+  // Users keep the file in a synchronised folder and link it into place.
+  const fs::path real = dir_ / "synced" / "registry.reg";
+  fs::create_directories(real.parent_path());
+  ASSERT_EQ(SettingsStore(real.string()).CreateKey(kKey), SettingsStatus::kOk);
+  fs::create_symlink(real, file_);
+  SettingsStore store = Store();
+  ASSERT_EQ(store.SetValue(kKey, "v", 1, Bytes("linked")), SettingsStatus::kOk);
+  EXPECT_TRUE(fs::is_symlink(file_));
+  SettingValue value;
+  ASSERT_EQ(SettingsStore(real.string()).QueryValue(kKey, "v", &value), SettingsStatus::kOk);
+  EXPECT_EQ(value.data, Bytes("linked"));
+}
+
 TEST_F(SettingsStoreTest, MakesMissingFoldersAndFindsItsDefaultFile) {
   SettingsStore deep((dir_ / "a" / "b" / "registry.reg").string());
   ASSERT_EQ(deep.CreateKey(kKey), SettingsStatus::kOk);
