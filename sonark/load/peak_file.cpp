@@ -7,14 +7,18 @@
 #include <sonark/temp_paths.h>
 #include <sonark/thresholds.h>
 #include <tarnell/file_obj.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 using Lock = std::lock_guard<std::recursive_mutex>;
@@ -68,16 +72,27 @@ int CPeaks::BeginPeakFile(const char* exactPath) {
   } else {
     CloseReadFile();
   }
+  // Something other than a file in the way (a folder) could never be replaced by the rename.
+  struct stat existing {};
+  if (::stat(exactPath, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    return Fail(sonark::kErrPeakFileWrite);
+  }
   CFileObj* file = NewPeakFileObject();
   if (file == nullptr) return Fail(sonark::kErrOutOfMemory);
-  if (!file->Create(exactPath)) {
+  // Written beside its final name and renamed when whole: another process building the same
+  // sound's peaks at the same time never shares the file, and a reader never sees a partial one.
+  static std::atomic<unsigned> serial{0};
+  const std::string temporary = std::string(exactPath) + ".tmp-" + std::to_string(getpid()) + "-" +
+                                std::to_string(serial.fetch_add(1));
+  if (!file->Create(temporary.c_str())) {
     const uint32_t error = platform::last_error();
     DropFileObject(file);
     return Fail(error != 0 ? error : sonark::kErrPeakFileWrite);
   }
   peak_file_ = file;
   writing_ = true;
-  write_path_ = exactPath;
+  write_path_ = temporary;
+  final_path_ = exactPath;
   peaks_in_file_ = 0;
   // A zero header until the end: no reader takes the file for a finished one meanwhile.
   const unsigned char placeholder[peakfile::kHeaderSize] = {};
@@ -104,6 +119,7 @@ void CPeaks::DiscardPeakFile() {
   if (writing_ && !write_path_.empty()) std::remove(write_path_.c_str());
   writing_ = false;
   write_path_.clear();
+  final_path_.clear();
   peaks_in_file_ = 0;
 }
 
@@ -179,14 +195,22 @@ int CPeaks::FinishPeaksToFile() {
   peakfile::EncodeTrailer(trailer, tail);
   ok = ok && WriteToPeakFile(0, head, sizeof head) &&
        WriteToPeakFile(peakfile::kHeaderSize + static_cast<long>(count), tail, sizeof tail);
-  if (!ok || write_path_.size() >= sizeof r.peakFilePath) {
+  if (!ok || final_path_.size() >= sizeof r.peakFilePath) {
     DiscardPeakFile();
     return Fail(sonark::kErrPeakFileWrite);
   }
   DropFileObject(peak_file_);
+  if (std::rename(write_path_.c_str(), final_path_.c_str()) != 0) {
+    std::remove(write_path_.c_str());
+    writing_ = false;
+    write_path_.clear();
+    final_path_.clear();
+    return Fail(sonark::kErrPeakFileWrite);
+  }
   writing_ = false;
-  std::memcpy(r.peakFilePath, write_path_.c_str(), write_path_.size() + 1);
+  std::memcpy(r.peakFilePath, final_path_.c_str(), final_path_.size() + 1);
   write_path_.clear();
+  final_path_.clear();
   r.loaded = 1;
   r.wroteToDisk = 1;
   return 1;

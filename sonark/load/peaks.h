@@ -196,7 +196,8 @@ class SONARK_API CPeaks {
 
   // A peak file being written by this object: its path and the peaks in it so far.
   bool writing_ = false;
-  std::string write_path_;
+  std::string write_path_;  // the temporary file the peaks go to
+  std::string final_path_;  // where it is renamed once finished
   unsigned long peaks_in_file_ = 0;
   // Peaks of a parse that are in the file or buffer under a count that was given up.
   bool build_failed_ = false;

@@ -69,6 +69,15 @@ class PeakFileTest : public ::testing::Test {
     return v;
   }
 
+  // Peak files being written beside the sound under a temporary name.
+  size_t PartialFiles() const {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(ipk_).parent_path())) {
+      if (entry.path().filename().string().starts_with("song.wav.ipk.tmp-")) ++count;
+    }
+    return count;
+  }
+
   TempDir dir_;
   std::string sound_;
   std::string ipk_;
@@ -262,9 +271,12 @@ TEST_F(PeakFileTest, FailedOrCancelledBuildLeavesNoPeakFile) {
     int toFile = 1;
     peaks->InitStreamPeaksFromParse(&toFile, &source_);
     for (int i = 0; i < 15000; ++i) peaks->StreamPeakFromParse(100, toFile);
-    EXPECT_TRUE(fs::exists(ipk_));
+    // Written under a temporary name until finished.
+    EXPECT_FALSE(fs::exists(ipk_));
+    EXPECT_EQ(PartialFiles(), 1u);
     delete peaks;
     EXPECT_FALSE(fs::exists(ipk_));
+    EXPECT_EQ(PartialFiles(), 0u);
   }
   {
     // Closing the file half way is the same.
