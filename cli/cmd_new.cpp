@@ -1,14 +1,15 @@
 // quarl-cli new OUT.sgp SOUND[@MS] ...
 #include <cli/commands.h>
+#include <cli/session_io.h>
+#include <quarl/timeline/session_atoms.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <cli/session_io.h>
-#include <quarl/timeline/session_atoms.h>
 
 namespace {
 
@@ -28,17 +29,30 @@ struct Placement {
   long offset = 0;
 };
 
-// SOUND@MS: the last '@' followed only by digits splits the start time off the path.
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+// SOUND@MS: the last '@' followed only by digits splits the start time off the path. A suffix
+// meant as a time that is not one ("a.wav@", "a.wav@-5", "a.wav@1.5") is refused rather than
+// taken for part of a file name, unless a file of that whole name exists.
 bool ParsePlacement(const char* arg, Placement* out) {
   std::string text = arg;
   size_t at = text.rfind('@');
-  if (at != std::string::npos && at + 1 < text.size() &&
-      text.find_first_not_of("0123456789", at + 1) == std::string::npos) {
-    char* end = nullptr;
-    long ms = strtol(text.c_str() + at + 1, &end, 10);
-    if (*end != '\0' || ms < 0 || ms > 0x7FFFFFFFL) return false;
-    out->offset = ms;
-    text.resize(at);
+  if (at != std::string::npos) {
+    const std::string suffix = text.substr(at + 1);
+    if (!suffix.empty() && suffix.find_first_not_of("0123456789") == std::string::npos) {
+      errno = 0;
+      char* end = nullptr;
+      long ms = strtol(suffix.c_str(), &end, 10);
+      if (errno != 0 || *end != '\0' || ms > 0x7FFFFFFFL) return false;
+      out->offset = ms;
+      text.resize(at);
+    } else if ((suffix.empty() || strchr("+-0123456789", suffix[0]) != nullptr) &&
+               !FileExists(text)) {
+      return false;
+    }
   }
   if (text.empty()) return false;
   out->path = text;

@@ -1,12 +1,5 @@
 // quarl-cli render IN OUT.wav [--from MS] [--to MS] [--rate HZ] [--channels N] [--bits N]
 #include <cli/commands.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include <cli/interrupt.h>
 #include <cli/progress.h>
 #include <cli/safe_replace.h>
@@ -18,6 +11,12 @@
 #include <sonark/load/music_info.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/pcm_mixer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -90,14 +89,21 @@ int RunRender(int argc, char** argv) {
     }
     bool ok = true;
     if (strncmp(arg, "--", 2) == 0) {
-      if (i + 1 >= argc) ok = false;
-      else if (strcmp(arg, "--from") == 0) ok = ParseNumber(argv[++i], 0, 0x7FFFFFFF, &from);
-      else if (strcmp(arg, "--to") == 0) ok = ParseNumber(argv[++i], 0, 0x7FFFFFFF, &to);
-      else if (strcmp(arg, "--rate") == 0) ok = ParseNumber(argv[++i], 8000, 48000, &rate);
-      else if (strcmp(arg, "--channels") == 0) ok = ParseNumber(argv[++i], 1, 2, &channels);
-      else if (strcmp(arg, "--bits") == 0) {
+      if (i + 1 >= argc) {
+        ok = false;
+      } else if (strcmp(arg, "--from") == 0) {
+        ok = ParseNumber(argv[++i], 0, 0x7FFFFFFF, &from);
+      } else if (strcmp(arg, "--to") == 0) {
+        ok = ParseNumber(argv[++i], 0, 0x7FFFFFFF, &to);
+      } else if (strcmp(arg, "--rate") == 0) {
+        ok = ParseNumber(argv[++i], 8000, 48000, &rate);
+      } else if (strcmp(arg, "--channels") == 0) {
+        ok = ParseNumber(argv[++i], 1, 2, &channels);
+      } else if (strcmp(arg, "--bits") == 0) {
         ok = ParseNumber(argv[++i], 8, 16, &bits) && (bits == 8 || bits == 16);
-      } else ok = false;
+      } else {
+        ok = false;
+      }
       if (!ok) {
         fprintf(stderr, "quarl-cli render: bad option '%s'\n", arg);
         Usage(stderr);
@@ -113,6 +119,9 @@ int RunRender(int argc, char** argv) {
   }
   const std::string in = files[0];
   const std::string out = files[1];
+  // From here on Ctrl-C must go through the cleanup below: a signal that killed the process
+  // between creating the temporary output and the render would leave it behind.
+  InstallInterruptHandler();
 
   // The time line to render: a session as stored, or one sound at 0.
   SessionRootGroup* root = new SessionRootGroup();
@@ -144,6 +153,12 @@ int RunRender(int argc, char** argv) {
       fprintf(stderr, "quarl-cli render: %s: %s\n", p.what.c_str(), p.reason.c_str());
     fprintf(stderr, "quarl-cli render: %s: %zu sound(s) could not be loaded; nothing rendered\n",
             in.c_str(), problems.size());
+    release_root();
+    return kExitFailure;
+  }
+
+  if (Interrupted()) {
+    fprintf(stderr, "quarl-cli render: %s: interrupted; nothing rendered\n", in.c_str());
     release_root();
     return kExitFailure;
   }
@@ -180,7 +195,6 @@ int RunRender(int argc, char** argv) {
     status = kExitFailure;
   }
   if (status == kExitOk) {
-    InstallInterruptHandler();
     ProgressBar progress("rendering");
     sink.progress = &progress;
     CPCMMixer mixer(nullptr);
@@ -210,6 +224,10 @@ int RunRender(int argc, char** argv) {
   writer->Close();
   CRefObj* held = writer;
   DeleteRefObject(&held);
+  if (status == kExitOk && Interrupted()) {
+    error = "interrupted; partial file deleted";
+    status = kExitFailure;
+  }
   if (status == kExitOk && !target.Commit()) {
     error = strerror(errno);
     status = kExitFailure;

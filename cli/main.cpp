@@ -1,9 +1,10 @@
 // quarl-cli: the engine without a window.
+#include <cli/commands.h>
+#include <cli/session_io.h>
+#include <sonark/version.h>
+
 #include <cstdio>
 #include <cstring>
-
-#include <cli/commands.h>
-#include <sonark/version.h>
 
 namespace {
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
     printf("quarl-cli %s\n", SonarkVersionString());
     return kExitOk;
   }
+  UseTemporarySideFileFolder();
   if (strcmp(first, "new") == 0) return RunNew(argc - 2, argv + 2);
   if (strcmp(first, "render") == 0) return RunRender(argc - 2, argv + 2);
   if (strcmp(first, "info") == 0) return RunInfo(argc - 2, argv + 2);

@@ -1,19 +1,21 @@
+#include <cli/safe_replace.h>
 #include <cli/session_io.h>
-
-#include <algorithm>
-#include <climits>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
 #include <platform/last_error.h>
 #include <quarl/timeline/session_atoms.h>
 #include <sonark/errors.h>
+#include <sonark/temp_paths.h>
+#include <sys/stat.h>
 #include <tarnell/errors.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/riff.h>
+#include <unistd.h>
 
-#include <cli/safe_replace.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -33,6 +35,8 @@ struct CodeText {
 constexpr CodeText kCodeTexts[] = {
     {sonark::kErrOutOfMemory, "out of memory"},
     {tarnell::kErrSeekFailed, "the file is shorter than it says"},
+    {tarnell::kErrLevelHeaderRead, "the file is damaged or cut short"},
+    {tarnell::kErrWriteFailed, "the disk is full or refused the data"},
     {tarnell::kErrRiffRead, "the file is damaged or cut short"},
     {tarnell::kErrNotRiff, "not a RIFF file"},
     {tarnell::kErrNoSuchChunk, "a part of the file is missing"},
@@ -55,6 +59,9 @@ constexpr CodeText kCodeTexts[] = {
     {sonark::kErrSessionValueRange, "a time in the session is out of range"},
     {sonark::kErrEmbeddedSound, "embedded sounds are not read back"},
     {sonark::kErrSessionUnknownList, "the session holds a part of unknown kind"},
+    {sonark::kErrConvertFormat, "this output format cannot be written"},
+    {sonark::kErrConvertWrite, "the output was not completely written"},
+    {sonark::kErrDecoderStream, "the sound cannot be decoded"},
 };
 
 void DropFile(CFileObj*& file) {
@@ -63,7 +70,37 @@ void DropFile(CFileObj*& file) {
   DeleteRefObject(&held);
 }
 
+// Whether the RIFF form declares more bytes than the file holds.
+bool IsCutShort(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char head[8] = {};
+  bool short_header = fread(head, 1, sizeof head, f) != sizeof head;
+  struct stat info {};
+  bool cut = short_header || fstat(fileno(f), &info) != 0;
+  if (!cut) {
+    const uint64_t declared =
+        head[4] | head[5] << 8 | head[6] << 16 | static_cast<uint64_t>(head[7]) << 24;
+    cut = 8 + declared > static_cast<uint64_t>(info.st_size);
+  }
+  fclose(f);
+  return cut;
+}
+
 }  // namespace
+
+void UseTemporarySideFileFolder() {
+  const char* tmp = getenv("TMPDIR");
+  std::string folder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  folder += "tessel-side-files-" + std::to_string(getuid());
+  // Another user's folder of that name is never written into.
+  struct stat info {};
+  if (mkdir(folder.c_str(), 0700) != 0 && (errno != EEXIST || lstat(folder.c_str(), &info) != 0 ||
+                                           !S_ISDIR(info.st_mode) || info.st_uid != getuid()))
+    return;
+  SetTempSndPath(folder.c_str());
+}
 
 std::string DescribeError(unsigned long code) {
   for (const CodeText& entry : kCodeTexts)
@@ -90,8 +127,8 @@ BarSound* LoadSound(const std::string& given, LoadProblem* problem) {
     return nullptr;
   }
   BarSound* sound = new BarSound();
-  int ok = sound->InitialLoad(file, 2000, kDetermineLength, kBuildPeaks, kBuildPeaks,
-                              kBuildSeekMap, kCliMsPerPeak, nullptr, nullptr);
+  int ok = sound->InitialLoad(file, 2000, kDetermineLength, kBuildPeaks, kBuildPeaks, kBuildSeekMap,
+                              kCliMsPerPeak, nullptr, nullptr);
   unsigned long code = platform::last_error();
   DropFile(file);
   if (!ok) {
@@ -117,6 +154,12 @@ bool IsSessionFile(const std::string& path) {
 
 bool OpenSession(const std::string& path, SessionRootGroup* root,
                  std::vector<LoadProblem>* problems, std::string* error) {
+  // The program's trailing chunks may be left out when reading, so a session cut short in
+  // them would otherwise load as if whole; the form's own size tells.
+  if (IsCutShort(path)) {
+    *error = DescribeError(tarnell::kErrRiffRead);
+    return false;
+  }
   CFileObj* file = new CFileObj();
   if (!file->Open(path.c_str(), 0, 0)) {
     *error = DescribeError(platform::last_error());
@@ -134,8 +177,8 @@ bool OpenSession(const std::string& path, SessionRootGroup* root,
     ok = false;
   }
   DisableMapCombining();
-  ok = ok && root->Load(&riff, kDetermineLength, kBuildPeaks, kBuildSeekMap, kCliMsPerPeak,
-                        nullptr, nullptr) != 0;
+  ok = ok && root->Load(&riff, kDetermineLength, kBuildPeaks, kBuildSeekMap, kCliMsPerPeak, nullptr,
+                        nullptr) != 0;
   EnableMapCombining();
   unsigned long code = platform::last_error();
   SetLoadProblemHandler(nullptr);

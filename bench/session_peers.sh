@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Rendering a session of eight stereo 16-bit 44.1 kHz sounds of ten minutes each, all at 0,
+# with quarl-cli against sox -m and ffmpeg's amix on the same files, measured in one run on
+# this machine: times real time and peak memory of each.
+#
+#   bench/session_peers.sh [build-dir] [minutes]
+#
+# All three read the eight wave files and write one 16-bit wave file. Peak memory is the
+# maximum resident set size that /usr/bin/time reports.
+set -euo pipefail
+build=${1:-build}
+minutes=${2:-10}
+seconds=$((minutes * 60))
+cli="$build/bin/quarl-cli"
+[[ -x "$cli" ]] || { echo "build $cli first" >&2; exit 1; }
+for tool in sox ffmpeg /usr/bin/time; do
+  command -v "$tool" > /dev/null || { echo "$tool is needed (scripts/setup.sh)" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/session_peers.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# Eight different signals, so no peer can take a shortcut over identical inputs.
+inputs=()
+for i in 1 2 3 4 5 6 7 8; do
+  f="$work/in$i.wav"
+  sox -n -r 44100 -b 16 -c 2 "$f" synth "$seconds" sine $((110 * i)) vol 0.1
+  inputs+=("$f")
+done
+placed=()
+for f in "${inputs[@]}"; do placed+=("$f@0"); done
+# Side files (peaks) stay in the work folder; building them belongs to `new`, not the render.
+export TMPDIR="$work"
+"$cli" new "$work/session.sgp" "${placed[@]}"
+
+# Runs a command under /usr/bin/time; sets `elapsed` (s) and `peak_kb`.
+measure() {
+  local report="$work/time.txt"
+  /usr/bin/time -o "$report" -f '%e %M' "$@"
+  read -r elapsed peak_kb < "$report"
+}
+times_real() { awk -v s="$seconds" -v t="$1" 'BEGIN { printf "%.1f", s / (t > 0 ? t : 0.01) }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+megabytes() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+measure "$cli" render "$work/session.sgp" "$work/ours.wav"
+ours_s=$elapsed ours_kb=$peak_kb
+rm -f "$work/ours.wav"
+
+measure sox -m "${inputs[@]}" "$work/sox.wav"
+sox_s=$elapsed sox_kb=$peak_kb
+rm -f "$work/sox.wav"
+
+args=()
+for f in "${inputs[@]}"; do args+=(-i "$f"); done
+measure ffmpeg -v error -y "${args[@]}" -filter_complex "amix=inputs=8" -c:a pcm_s16le \
+  "$work/ffmpeg.wav"
+ffmpeg_s=$elapsed ffmpeg_kb=$peak_kb
+rm -f "$work/ffmpeg.wav"
+
+ours_x=$(times_real "$ours_s")
+sox_x=$(times_real "$sox_s")
+ffmpeg_x=$(times_real "$ffmpeg_s")
+echo "session of 8 x ${minutes} min, stereo 16-bit 44.1 kHz, to a wave file"
+printf '  %-32s %8s x real time %8s s %8s MB peak\n' \
+  "quarl-cli render" "$ours_x" "$ours_s" "$(megabytes "$ours_kb")" \
+  "sox -m" "$sox_x" "$sox_s" "$(megabytes "$sox_kb")" \
+  "ffmpeg amix" "$ffmpeg_x" "$ffmpeg_s" "$(megabytes "$ffmpeg_kb")"
+echo "  ours / sox:    $(ratio "$ours_x" "$sox_x")   (aim >= 5)"
+echo "  ours / ffmpeg: $(ratio "$ours_x" "$ffmpeg_x")   (aim >= 3)"
+echo "  ours peak:     $(megabytes "$ours_kb") MB   (aim < 100)"

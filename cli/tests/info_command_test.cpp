@@ -1,0 +1,118 @@
+#include <cli/tests/cli_test_support.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace cli_test;
+
+class InfoCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder_.path().empty());
+    // 800 ms of 22.05 kHz mono: a rising ramp, silent for its first 100 ms.
+    std::vector<int16_t> samples(17640, 0);
+    for (size_t i = 2205; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i);
+    WriteWave16(folder_.File("ramp.wav"), 22050, 1, samples);
+    WriteWave16(folder_.File("short.wav"), 44100, 2, std::vector<int16_t>(4410 * 2, 300));
+  }
+
+  Folder folder_;
+};
+
+TEST_F(InfoCommand, DescribesASound) {
+  Result info = folder_.Run({"info", "ramp.wav"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "PCM, 22.050 kHz, 16 bit, Mono")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "(800 ms)")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "(35280 bytes)")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "auto trim  00:00:100")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "silence    no")) << info.out;
+}
+
+TEST_F(InfoCommand, ShowsASessionTreeWithItsMissingSounds) {
+  ASSERT_EQ(folder_.Run({"new", "s.sgp", "ramp.wav@2000", "short.wav@250"}).status, 0);
+  Result info = folder_.Run({"info", "s.sgp"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "session    00:02:800, 2 sound(s)")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "sound ramp.wav")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "at 00:02:000  length 00:00:800")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "at 00:00:250  length 00:00:100")) << info.out;
+  // The group keeps its sub-atoms by offset.
+  EXPECT_LT(info.out.find("short.wav"), info.out.find("ramp.wav")) << info.out;
+
+  std::filesystem::remove(folder_.File("ramp.wav"));
+  info = folder_.Run({"info", "s.sgp"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "missing    " + folder_.File("ramp.wav"))) << info.out;
+  EXPECT_TRUE(Contains(info.out, "sound short.wav")) << info.out;
+  EXPECT_FALSE(Contains(info.out, "sound ramp.wav")) << info.out;
+}
+
+// A session cut short anywhere, or with a damaged header, is refused with one line naming it;
+// render refuses it the same way.
+TEST_F(InfoCommand, RefusesDamagedSessions) {
+  ASSERT_EQ(folder_.Run({"new", "s.sgp", "ramp.wav", "short.wav@100"}).status, 0);
+  const Bytes whole = ReadBytes(folder_.File("s.sgp"));
+  ASSERT_GT(whole.size(), 1000u);
+
+  std::vector<Bytes> damaged;
+  for (size_t keep = 0; keep < whole.size(); keep += whole.size() / 23)
+    damaged.emplace_back(whole.begin(), whole.begin() + static_cast<long>(keep));
+  damaged.emplace_back(whole.begin(), whole.end() - 1);
+  Bytes bad_list = whole;
+  for (int i = 0; i < 4; ++i) bad_list[12 + i] = static_cast<unsigned char>("JUNK"[i]);
+  damaged.push_back(bad_list);
+  Bytes bad_size = whole;
+  bad_size[4] = 0xFF;
+  bad_size[7] = 0x7F;
+  damaged.push_back(bad_size);
+
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i) + ", " + std::to_string(damaged[i].size()) + " bytes");
+    WriteBytes(folder_.File("d.sgp"), damaged[i]);
+    Result info = folder_.Run({"info", "d.sgp"});
+    EXPECT_EQ(info.status, 1) << info.out;
+    EXPECT_EQ(CountLines(info.err), 1) << info.err;
+    EXPECT_TRUE(Contains(info.err, "d.sgp")) << info.err;
+  }
+  WriteBytes(folder_.File("d.sgp"), damaged[damaged.size() / 2]);
+  EXPECT_EQ(folder_.Run({"render", "d.sgp", "o.wav"}).status, 1);
+  EXPECT_FALSE(folder_.Exists("o.wav"));
+}
+
+TEST_F(InfoCommand, RefusesWhatIsNotASound) {
+  WriteBytes(folder_.File("text.wav"), Bytes(100, 'x'));
+  for (const char* name : {"text.wav", "nothing.wav"}) {
+    SCOPED_TRACE(name);
+    Result info = folder_.Run({"info", name});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(CountLines(info.err), 1) << info.err;
+    EXPECT_TRUE(Contains(info.err, name)) << info.err;
+  }
+}
+
+TEST(CommandLine, HelpAndUsage) {
+  Folder folder;
+  ASSERT_FALSE(folder.path().empty());
+  for (const char* command : {"new", "render", "info"}) {
+    SCOPED_TRACE(command);
+    Result help = folder.Run({command, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(std::string("usage: quarl-cli ") + command, 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+  }
+  Result help = folder.Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(Contains(help.out, "render")) << help.out;
+
+  Result none = folder.Run({});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_TRUE(Contains(none.err, "usage")) << none.err;
+  Result unknown = folder.Run({"mix", "a.wav"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_TRUE(Contains(unknown.err, "mix")) << unknown.err;
+  EXPECT_EQ(folder.Run({"info"}).status, 2);
+  EXPECT_EQ(folder.Run({"info", "a.wav", "b.wav"}).status, 2);
+}
+
+}  // namespace

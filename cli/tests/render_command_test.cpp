@@ -1,0 +1,241 @@
+#include <cli/tests/cli_test_support.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using namespace cli_test;
+
+// Two sounds with known samples: A (1000 ms) at 0 and B (1000 ms) at 500 ms, stereo 44.1 kHz.
+// Sounds mix at unit gain, so the output is their plain sum wherever they overlap.
+int16_t SampleA(long frame, int channel) {
+  return static_cast<int16_t>(channel == 0 ? frame % 5000 - 2500 : 3000 - frame % 1500);
+}
+int16_t SampleB(long frame, int channel) {
+  return static_cast<int16_t>(channel == 0 ? (frame * 3) % 7000 - 3500 : -(frame % 999));
+}
+
+constexpr long kFrames = 44100;        // each sound lasts one second
+constexpr long kOffsetFrames = 22050;  // B starts at 500 ms
+
+void WriteStaircase(const std::string& path, int16_t (*sample)(long, int)) {
+  std::vector<int16_t> samples;
+  for (long f = 0; f < kFrames; ++f) {
+    samples.push_back(sample(f, 0));
+    samples.push_back(sample(f, 1));
+  }
+  WriteWave16(path, 44100, 2, samples);
+}
+
+int16_t Expected(long frame, int channel) {
+  int sum = 0;
+  if (frame < kFrames) sum += SampleA(frame, channel);
+  if (frame >= kOffsetFrames && frame < kOffsetFrames + kFrames)
+    sum += SampleB(frame - kOffsetFrames, channel);
+  return static_cast<int16_t>(sum);
+}
+
+// The first frame in which `samples` (stereo, starting at `first_frame`) differ from the
+// expected mix, or -1.
+long FirstDifference(const std::vector<int16_t>& samples, long first_frame) {
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const long frame = first_frame + static_cast<long>(i / 2);
+    if (samples[i] != Expected(frame, static_cast<int>(i % 2))) return frame;
+  }
+  return -1;
+}
+
+class RenderCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder_.path().empty());
+    WriteStaircase(folder_.File("a.wav"), SampleA);
+    WriteStaircase(folder_.File("b.wav"), SampleB);
+    Result made = folder_.Run({"new", "s.sgp", "a.wav@0", "b.wav@500"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+
+  Folder folder_;
+};
+
+TEST_F(RenderCommand, WritesTheExactSumOfTheSounds) {
+  Result render = folder_.Run({"render", "s.sgp", "out.wav"});
+  ASSERT_EQ(render.status, 0) << render.err;
+  EXPECT_EQ(render.err, "") << "no progress bar without a terminal";
+  const Wave wave = ReadWave(folder_.File("out.wav"));
+  ASSERT_TRUE(wave.ok);
+  EXPECT_EQ(wave.tag, 1);
+  EXPECT_EQ(wave.channels, 2);
+  EXPECT_EQ(wave.rate, 44100u);
+  EXPECT_EQ(wave.bits, 16);
+  const std::vector<int16_t> samples = wave.Samples16();
+  ASSERT_EQ(samples.size(), static_cast<size_t>((kOffsetFrames + kFrames) * 2));
+  const long at = FirstDifference(samples, 0);
+  EXPECT_EQ(at, -1) << "first difference at frame " << at;
+  EXPECT_TRUE(folder_.HiddenFiles().empty());
+}
+
+TEST_F(RenderCommand, FromAndToCutTheTimeLineExactly) {
+  Result render = folder_.Run({"render", "s.sgp", "cut.wav", "--from", "250", "--to", "1250"});
+  ASSERT_EQ(render.status, 0) << render.err;
+  const std::vector<int16_t> samples = ReadWave(folder_.File("cut.wav")).Samples16();
+  ASSERT_EQ(samples.size(), static_cast<size_t>(44100 * 2));
+  const long at = FirstDifference(samples, 11025);
+  EXPECT_EQ(at, -1) << "first difference at frame " << at;
+
+  // Without --to the render runs to the end of the last sound.
+  render = folder_.Run({"render", "s.sgp", "tail.wav", "--from", "1000"});
+  ASSERT_EQ(render.status, 0) << render.err;
+  const std::vector<int16_t> tail = ReadWave(folder_.File("tail.wav")).Samples16();
+  ASSERT_EQ(tail.size(), static_cast<size_t>(22050 * 2));
+  EXPECT_EQ(FirstDifference(tail, 44100), -1);
+}
+
+TEST_F(RenderCommand, WritesTheFormatTheOptionsAskFor) {
+  struct Case {
+    std::vector<std::string> options;
+    uint16_t channels;
+    uint32_t rate;
+    uint16_t bits;
+    size_t bytes;
+  };
+  const std::vector<Case> cases = {
+      {{"--rate", "16000", "--channels", "1", "--bits", "16"}, 1, 16000, 16, 24000 * 2},
+      {{"--rate", "8000", "--bits", "8"}, 2, 8000, 8, 12000 * 2},
+      {{"--channels", "1", "--bits", "8", "--from", "200", "--to", "700"}, 1, 44100, 8, 22050},
+      {{"--rate", "48000", "--to", "100"}, 2, 48000, 16, 4800 * 4},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"render", "s.sgp", "f.wav"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(args[3] + " " + args[4]);
+    Result render = folder_.Run(args);
+    ASSERT_EQ(render.status, 0) << render.err;
+    const Wave wave = ReadWave(folder_.File("f.wav"));
+    ASSERT_TRUE(wave.ok);
+    EXPECT_EQ(wave.tag, 1);
+    EXPECT_EQ(wave.channels, c.channels);
+    EXPECT_EQ(wave.rate, c.rate);
+    EXPECT_EQ(wave.bits, c.bits);
+    EXPECT_EQ(wave.block_align, c.channels * c.bits / 8);
+    EXPECT_EQ(wave.bytes_per_second, c.rate * wave.block_align);
+    EXPECT_EQ(wave.data.size(), c.bytes);
+    const unsigned char silence = c.bits == 8 ? 128 : 0;
+    EXPECT_TRUE(std::any_of(wave.data.begin(), wave.data.end(), [silence](unsigned char b) {
+      return b != silence;
+    })) << "the render is silent";
+  }
+}
+
+TEST_F(RenderCommand, RendersASingleSound) {
+  Result render = folder_.Run({"render", "b.wav", "one.wav", "--to", "300"});
+  ASSERT_EQ(render.status, 0) << render.err;
+  const std::vector<int16_t> samples = ReadWave(folder_.File("one.wav")).Samples16();
+  ASSERT_EQ(samples.size(), static_cast<size_t>(13230 * 2));
+  for (size_t i = 0; i < samples.size(); ++i)
+    ASSERT_EQ(samples[i], SampleB(static_cast<long>(i / 2), static_cast<int>(i % 2))) << i;
+}
+
+TEST_F(RenderCommand, RefusesWhenASoundIsMissingAndKeepsTheOldOutput) {
+  std::filesystem::remove(folder_.File("b.wav"));
+  WriteBytes(folder_.File("old.wav"), {'o', 'l', 'd'});
+  for (const char* out : {"new.wav", "old.wav"}) {
+    SCOPED_TRACE(out);
+    Result render = folder_.Run({"render", "s.sgp", out});
+    EXPECT_EQ(render.status, 1);
+    EXPECT_TRUE(Contains(render.err, folder_.File("b.wav"))) << render.err;
+    EXPECT_FALSE(Contains(render.err, "a.wav")) << render.err;
+  }
+  EXPECT_FALSE(folder_.Exists("new.wav"));
+  EXPECT_EQ(ReadBytes(folder_.File("old.wav")), Bytes({'o', 'l', 'd'}));
+  EXPECT_TRUE(folder_.HiddenFiles().empty());
+
+  Result render = folder_.Run({"render", "gone.wav", "x.wav"});
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Contains(render.err, "gone.wav")) << render.err;
+  EXPECT_FALSE(folder_.Exists("x.wav"));
+}
+
+TEST_F(RenderCommand, RefusesBadOptionsAsUsageErrors) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"render", "s.sgp"},
+      {"render", "s.sgp", "o.wav", "extra.wav"},
+      {"render", "s.sgp", "o.wav", "--rate", "4000"},
+      {"render", "s.sgp", "o.wav", "--rate", "44.1k"},
+      {"render", "s.sgp", "o.wav", "--channels", "3"},
+      {"render", "s.sgp", "o.wav", "--bits", "12"},
+      {"render", "s.sgp", "o.wav", "--from", "-1"},
+      {"render", "s.sgp", "o.wav", "--from", "500", "--to", "500"},
+      {"render", "s.sgp", "o.wav", "--to"},
+      {"render", "s.sgp", "o.wav", "--gain", "2"},
+  };
+  for (const auto& args : bad) {
+    SCOPED_TRACE(args.size() > 3 ? args[3] : args.back());
+    EXPECT_EQ(folder_.Run(args).status, 2);
+  }
+  EXPECT_FALSE(folder_.Exists("o.wav"));
+}
+
+// Ctrl-C stops a render through its cancel path: the partial file goes, a file of the same
+// name from before stays.
+TEST(RenderInterrupt, StopsAndDeletesThePartialFile) {
+  Folder folder;
+  ASSERT_FALSE(folder.path().empty());
+  // A minute of 8 kHz mono placed two thousand times, forty at once: seconds of work, far
+  // longer than the test lets it run.
+  std::vector<int16_t> minute(8000 * 60);
+  for (size_t i = 0; i < minute.size(); ++i) minute[i] = static_cast<int16_t>(i % 200 * 50);
+  WriteWave16(folder.File("m.wav"), 8000, 1, minute);
+  std::vector<std::string> args = {"new", "long.sgp"};
+  for (int i = 0; i < 2000; ++i) args.push_back("m.wav@" + std::to_string(i * 1500));
+  ASSERT_EQ(folder.Run(args).status, 0);
+  WriteBytes(folder.File("out.wav"), {'k', 'e', 'e', 'p'});
+
+  pid_t pid = folder.Start(
+      {"render", "long.sgp", "out.wav", "--rate", "8000", "--channels", "1", "--bits", "8"});
+  ASSERT_GT(pid, 0);
+  // Interrupt once the render has begun writing.
+  bool writing = false;
+  for (int waited = 0; waited < 20000 && !writing; waited += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    writing = !folder.HiddenFiles().empty();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(pid, SIGINT);
+  Result render = folder.Wait(pid);
+  ASSERT_TRUE(writing) << "the render never started writing";
+  EXPECT_EQ(render.status, 1) << "-1: killed by the signal; 0: finished before it";
+  EXPECT_TRUE(Contains(render.err, "interrupted")) << render.err;
+  EXPECT_EQ(ReadBytes(folder.File("out.wav")), Bytes({'k', 'e', 'e', 'p'}));
+  EXPECT_TRUE(folder.HiddenFiles().empty());
+}
+
+// sox reads what we write, and we read what sox writes.
+TEST(RenderPeers, SoxAgreesOnTheRenderedFile) {
+  if (!Installed("sox") || !Installed("soxi")) GTEST_SKIP() << "sox is not installed";
+  Folder folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::string tone = folder.File("tone.wav");
+  ASSERT_EQ(std::system(("sox -n -r 22050 -b 16 -c 1 '" + tone + "' synth 0.4 sine 330").c_str()),
+            0);
+  Result render =
+      folder.Run({"render", "tone.wav", "out.wav", "--rate", "11025", "--channels", "1"});
+  ASSERT_EQ(render.status, 0) << render.err;
+  const std::string out = folder.File("out.wav");
+  auto soxi = [&](const char* flag) {
+    std::string text;
+    if (FILE* pipe = popen(("soxi " + std::string(flag) + " '" + out + "'").c_str(), "r")) {
+      char buf[64];
+      while (fgets(buf, sizeof buf, pipe) != nullptr) text += buf;
+      pclose(pipe);
+    }
+    return text;
+  };
+  EXPECT_EQ(soxi("-r"), "11025\n");
+  EXPECT_EQ(soxi("-c"), "1\n");
+  EXPECT_EQ(soxi("-b"), "16\n");
+  EXPECT_EQ(soxi("-s"), "4410\n");
+}
+
+}  // namespace
