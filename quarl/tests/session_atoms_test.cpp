@@ -66,6 +66,26 @@ TEST(BarChunk, AnotherChunkIsNotReadAsABar) {
   DeleteRefObject(&holder);
 }
 
+TEST(BarChunk, AShortBarIsDamageNotAbsence) {
+  CMemObj* mem = new CMemObj();
+  ASSERT_EQ(mem->Create(), 1);
+  CRIFF writer;
+  ASSERT_EQ(writer.Create(mem, tarnell::FourCC("sess")), 1);
+  char data[8] = {1};
+  ASSERT_EQ(writer.WriteSubChunk(tarnell::FourCC("zbar"), data, 8), 1);
+  writer.Close();
+  mem->Seek(0, 0);
+  CRIFF reader;
+  _chunkInfo form{};
+  ASSERT_EQ(reader.Open(mem, &form), 1);
+  BarRect bar = BarInLane(7, 8, 1);
+  EXPECT_EQ(ReadBarChunk(&reader, &bar), -1);
+  EXPECT_EQ(bar.left, 7);
+  reader.Close();
+  CRefObj* holder = mem;
+  DeleteRefObject(&holder);
+}
+
 TEST(SessionRootGroup, KeepsOffsetsExactlyAsGiven) {
   SessionRootGroup* root = new SessionRootGroup();
   EXPECT_EQ(root->Length(0), 1000);  // an empty session still has one second

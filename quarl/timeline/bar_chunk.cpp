@@ -42,10 +42,11 @@ int ReadBarChunk(CRIFF* riff, BarRect* bar) {
   _chunkInfo level{};
   _subChunk sub{};
   riff->GetCurrentChunkInfo(&level, &sub);
-  if (sub.id != kBarChunkId || sub.size < kBarChunkSize) return 0;
+  if (sub.id != kBarChunkId) return 0;
+  if (sub.size < kBarChunkSize) return -1;
   unsigned char bytes[kBarChunkSize];
   if (riff->ReadCurrentSubChunk(reinterpret_cast<char*>(bytes), kBarChunkSize) != kBarChunkSize)
-    return 0;
+    return -1;
   bar->left = GetLE32(bytes);
   bar->top = GetLE32(bytes + 4);
   bar->right = GetLE32(bytes + 8);

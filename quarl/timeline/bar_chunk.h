@@ -23,6 +23,7 @@ BarRect BarInLane(long offset, long length, int lane);
 // Appends the "zbar" chunk (16 bytes: left, top, right, bottom, little-endian); 1 on success.
 int WriteBarChunk(CRIFF* riff, const BarRect& bar);
 
-// When the current chunk is "zbar", reads it into `bar` and returns 1; otherwise 0, with
-// `bar` untouched.
+// When the current chunk is "zbar", reads it into `bar` and returns 1; 0 when the current
+// chunk is another one, -1 when it is a "zbar" too short or cut off by the end of the file;
+// `bar` is untouched unless 1.
 int ReadBarChunk(CRIFF* riff, BarRect* bar);

@@ -2,12 +2,22 @@
 
 #include <algorithm>
 
+#include <platform/last_error.h>
+#include <sonark/errors.h>
 #include <tarnell/riff.h>
 
 namespace {
 constexpr unsigned long kSoundList = tarnell::FourCC("sndc");
 constexpr unsigned long kGroupList = tarnell::FourCC("sgrp");
 constexpr unsigned long kBarBytes = 16;
+
+// An atom's bar, when the file keeps one; a damaged one fails the atom's load, as a damaged
+// chunk of the engine's own does.
+bool ReadBar(CRIFF* riff, BarRect* bar) {
+  if (ReadBarChunk(riff, bar) >= 0) return true;
+  platform::set_last_error(sonark::kErrSessionDamaged);
+  return false;
+}
 
 LoadProblemHandler& ProblemHandler() {
   static LoadProblemHandler handler;
@@ -42,7 +52,7 @@ int BarSound::PostSave(CRIFF* riff) {
 }
 
 int BarSound::PostLoad(CRIFF* riff) {
-  ReadBarChunk(riff, &bar_);
+  if (!ReadBar(riff, &bar_)) return 0;
   return CPCMSound::PostLoad(riff);
 }
 
@@ -56,7 +66,7 @@ int BarGroup::PostSave(CRIFF* riff) {
 }
 
 int BarGroup::PostLoad(CRIFF* riff) {
-  ReadBarChunk(riff, &bar_);
+  if (!ReadBar(riff, &bar_)) return 0;
   return CSoundGroup::PostLoad(riff);
 }
 
