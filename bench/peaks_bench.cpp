@@ -5,6 +5,7 @@
 #include <platform/wave_format.h>
 #include <sonark/load/peak_slicer.h>
 #include <sonark/load/peaks.h>
+#include <sonark/render/buffer_format.h>
 #include <tarnell/file_obj.h>
 #include <unistd.h>
 
@@ -77,6 +78,35 @@ void BM_PeakComputation(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSeconds * kSecondBytes);
 }
 BENCHMARK(BM_PeakComputation)->Arg(10)->Arg(20)->Unit(benchmark::kMillisecond);
+
+// The slice scan alone over the whole sound, in slices of 10 ms, for each sample layout the
+// peaks are built from (the 8-bit and mono cases reuse the same bytes).
+void BM_MaxSampleScan(benchmark::State& state) {
+  const auto channels = static_cast<uint16_t>(state.range(0));
+  const auto bits = static_cast<uint16_t>(state.range(1));
+  tWAVEFORMATEX format = CdFormat();
+  format.nChannels = channels;
+  format.wBitsPerSample = bits;
+  format.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(TenMinutes().data());
+  const size_t size = TenMinutes().size() * 2;
+  const size_t slice = static_cast<size_t>(format.nBlockAlign) * kRate / 100;
+  for (auto _ : state) {
+    long left = 0;
+    long right = 0;
+    for (size_t at = 0; at + slice <= size; at += slice) {
+      GetMaxSample(bytes + at, bytes + at + slice, &format, left, right);
+    }
+    benchmark::DoNotOptimize(left + right);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+BENCHMARK(BM_MaxSampleScan)
+    ->Args({2, 16})
+    ->Args({1, 16})
+    ->Args({2, 8})
+    ->Args({1, 8})
+    ->Unit(benchmark::kMillisecond);
 
 // A directory for the bench's files, removed at exit.
 struct BenchDir {

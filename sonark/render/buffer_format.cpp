@@ -5,6 +5,9 @@
 #include <sonark/render/sample_convert.h>
 #include <sonark/strings.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -64,6 +67,68 @@ double ExactSample(const unsigned char* p, int bits) {
   return bits == 8 ? (static_cast<double>(*p) - 128.0) * 256.0 : static_cast<double>(Load16(p));
 }
 
+// The peak scan steps over 16 bytes at a time: one vector register of samples, whose running
+// maxima and minima the compiler then keeps in two registers (wider steps made it spill them
+// to the stack on every step). Lane k always holds channel k % channels, as 1 or 2 divides
+// the lane count, so interleaved stereo needs no shuffling.
+constexpr size_t kScanStepBytes = 16;
+
+struct ChannelMagnitudes {
+  long left = 0;
+  long right = 0;
+};
+
+// A plain load the compiler can widen into a vector load; only a big-endian machine needs the
+// bytes put together one by one.
+template <typename Sample>
+Sample LoadLittleEndian(const unsigned char* p) {
+  if constexpr (sizeof(Sample) == 2 && std::endian::native != std::endian::little) {
+    return Load16(p);
+  } else {
+    Sample v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+}
+
+// The largest magnitude, as a 16-bit value, on each channel of `count` interleaved samples
+// (whole frames) of int16_t or uint8_t, whose value of no sound is `silence`. A magnitude is
+// taken from the channel's largest and smallest sample, so the scan is plain max/min with no
+// branch per sample; -32768 (or the 8-bit 0) comes out as 32768, as the absolute value gives.
+template <typename Sample>
+ChannelMagnitudes ScanMagnitudes(const unsigned char* p, size_t count, bool stereo,
+                                 Sample silence) {
+  constexpr size_t kLanes = kScanStepBytes / sizeof(Sample);
+  Sample hi[kLanes];
+  Sample lo[kLanes];
+  for (size_t k = 0; k < kLanes; ++k) hi[k] = lo[k] = silence;
+  size_t i = 0;
+  for (; count - i >= kLanes; i += kLanes) {
+    const unsigned char* step = p + i * sizeof(Sample);
+    for (size_t k = 0; k < kLanes; ++k) {
+      const Sample v = LoadLittleEndian<Sample>(step + k * sizeof(Sample));
+      hi[k] = v > hi[k] ? v : hi[k];
+      lo[k] = v < lo[k] ? v : lo[k];
+    }
+  }
+  // The rest keeps to the same lanes, so channel k % 2 stays right.
+  for (size_t k = 0; i + k < count; ++k) {
+    const Sample v = LoadLittleEndian<Sample>(p + (i + k) * sizeof(Sample));
+    hi[k] = v > hi[k] ? v : hi[k];
+    lo[k] = v < lo[k] ? v : lo[k];
+  }
+  // 8-bit magnitudes are re-centred on silence and widened: |(b - 128) * 256|.
+  const int32_t scale = sizeof(Sample) == 1 ? 256 : 1;
+  int32_t magnitude[2] = {0, 0};
+  for (size_t k = 0; k < kLanes; ++k) {
+    const int32_t up = static_cast<int32_t>(hi[k]) - silence;
+    const int32_t down = silence - static_cast<int32_t>(lo[k]);
+    int32_t& m = magnitude[stereo ? k % 2 : 0];
+    m = std::max(m, std::max(up, down) * scale);
+  }
+  return {magnitude[0], magnitude[1]};
+}
+
 unsigned char* AllocatePlane(uint32_t bytes) {
   // calloc(0) may give null; a plane of no frames still needs a distinct non-null pointer.
   return static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
@@ -106,18 +171,17 @@ SONARK_API void SoundFormatToString(const tWAVEFORMATEX* format, char* out, long
 
 SONARK_API void GetMaxSample(const unsigned char* first, const unsigned char* end,
                              const tWAVEFORMATEX* format, long& leftPeak, long& rightPeak) {
-  if (first != nullptr && end != nullptr && IsLinearPcmShape(format)) {
+  if (first != nullptr && end != nullptr && end > first && IsLinearPcmShape(format)) {
     const int bits = format->wBitsPerSample;
-    const uint32_t frame = FrameBytes(format);
     const bool stereo = format->nChannels == 2;
-    const uint32_t right_offset = frame / 2;
-    for (const unsigned char* p = first; end - p >= static_cast<long>(frame); p += frame) {
-      const long left = std::labs(LoadSample(p, bits));
-      if (left > leftPeak) leftPeak = left;
-      if (stereo) {
-        const long right = std::labs(LoadSample(p + right_offset, bits));
-        if (right > rightPeak) rightPeak = right;
-      }
+    // A partial frame at the end is not read.
+    const size_t frames = static_cast<size_t>(end - first) / FrameBytes(format);
+    const size_t samples = frames * format->nChannels;
+    if (frames > 0) {
+      const ChannelMagnitudes m = bits == 8 ? ScanMagnitudes<uint8_t>(first, samples, stereo, 128)
+                                            : ScanMagnitudes<int16_t>(first, samples, stereo, 0);
+      if (m.left > leftPeak) leftPeak = m.left;
+      if (stereo && m.right > rightPeak) rightPeak = m.right;
     }
   }
   if (format != nullptr && format->nChannels != 2) rightPeak = leftPeak;

@@ -3,7 +3,9 @@
 #include <sonark/render/decoder.h>
 #include <sonark/tests/pcm_test_support.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,87 @@ TEST(GetMaxSample, RaisesRunningPeaksPerChannel) {
   EXPECT_EQ(mono_right, mono_left);
   GetMaxSample(eight.data(), eight.data() + 4, &mono8, mono_left, mono_right);
   EXPECT_EQ(mono_left, 32768);
+}
+
+// The scan as plainly as it can be said, frame by frame, to hold the fast one to.
+void ReferenceMaxSample(const unsigned char* first, const unsigned char* end,
+                        const tWAVEFORMATEX& f, long& left, long& right) {
+  const int bits = f.wBitsPerSample;
+  if ((bits == 8 || bits == 16) && (f.nChannels == 1 || f.nChannels == 2)) {
+    const long sample = bits / 8;
+    const long frame = sample * f.nChannels;
+    auto magnitude = [&](const unsigned char* p) {
+      const long v = bits == 8 ? (p[0] - 128L) * 256 : static_cast<int16_t>(p[0] | p[1] << 8);
+      return v < 0 ? -v : v;
+    };
+    for (const unsigned char* p = first; end - p >= frame; p += frame) {
+      left = std::max(left, magnitude(p));
+      if (f.nChannels == 2) right = std::max(right, magnitude(p + sample));
+    }
+  }
+  if (f.nChannels != 2) right = left;
+}
+
+TEST(GetMaxSample, MatchesTheFrameByFrameScanOnRandomData) {
+  std::mt19937 random(20240611);
+  const std::vector<tWAVEFORMATEX> formats = {PcmFormat(44100, 1, 8), PcmFormat(44100, 2, 8),
+                                              PcmFormat(44100, 1, 16), PcmFormat(44100, 2, 16),
+                                              PcmFormat(44100, 2, 24)};
+  std::vector<unsigned char> bytes(4200);
+  for (int round = 0; round < 400; ++round) {
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(random());
+    // Quiet stretches make the loud samples below the deciding ones.
+    if (round % 2 == 0) {
+      for (unsigned char& b : bytes) b = static_cast<unsigned char>(b % 7 + (round % 4 ? 125 : 0));
+    }
+    // The extremes of both widths, on either channel, in whole steps and in the tail.
+    for (int k = 0; k < 3; ++k) {
+      const size_t at = random() % (bytes.size() - 1);
+      const unsigned char extremes[][2] = {{0x00, 0x80}, {0xFF, 0x7F}, {0x01, 0x80}};
+      std::memcpy(&bytes[at], extremes[random() % 3], 2);
+      bytes[random() % bytes.size()] = random() % 2 ? 0 : 255;
+    }
+    const tWAVEFORMATEX& f = formats[round % formats.size()];
+    // Short and long ranges, partial frames, every alignment of the first byte.
+    const size_t offset = random() % 5;
+    const size_t length = round % 3 == 0 ? random() % 80 : random() % (bytes.size() - offset);
+    const unsigned char* first = bytes.data() + offset;
+    const long starts[] = {0, -1, 20000, 40000};
+    const long start_left = starts[random() % 4];
+    const long start_right = starts[random() % 4];
+    long left = start_left, right = start_right;
+    long want_left = start_left, want_right = start_right;
+    GetMaxSample(first, first + length, &f, left, right);
+    ReferenceMaxSample(first, first + length, f, want_left, want_right);
+    ASSERT_EQ(left, want_left) << "round " << round << " length " << length;
+    ASSERT_EQ(right, want_right) << "round " << round << " length " << length;
+  }
+}
+
+TEST(GetMaxSample, FullScaleOnEveryLaneAndChannel) {
+  // -32768 and the 8-bit 0 are a magnitude of 32768 wherever they lie in a long run.
+  for (size_t at = 0; at < 40; ++at) {
+    std::vector<int16_t> quiet(40, 3);
+    quiet[at] = -32768;
+    const std::vector<unsigned char> sixteen = Bytes16(quiet);
+    std::vector<unsigned char> eight(40, 130);
+    eight[at] = 0;
+    for (uint16_t channels : {1, 2}) {
+      const tWAVEFORMATEX f16 = PcmFormat(44100, channels, 16);
+      const tWAVEFORMATEX f8 = PcmFormat(44100, channels, 8);
+      const long loud = 32768;
+      const long quiet16 = 3, quiet8 = 2 * 256;
+      const bool on_right = channels == 2 && at % 2 == 1;
+      long left = 0, right = 0;
+      GetMaxSample(sixteen.data(), sixteen.data() + sixteen.size(), &f16, left, right);
+      EXPECT_EQ(left, on_right ? quiet16 : loud) << at;
+      EXPECT_EQ(right, on_right || channels == 1 ? loud : quiet16) << at;
+      left = right = 0;
+      GetMaxSample(eight.data(), eight.data() + eight.size(), &f8, left, right);
+      EXPECT_EQ(left, on_right ? quiet8 : loud) << at;
+      EXPECT_EQ(right, on_right || channels == 1 ? loud : quiet8) << at;
+    }
+  }
 }
 
 class FakeDecoder : public CDecoder {
