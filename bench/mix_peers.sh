@@ -17,13 +17,7 @@ bench="$build/bin/mix_to_sink_bench"
 work=$(mktemp -d "${TMPDIR:-/tmp}/mix_peers.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Eight different signals, so no peer can take a shortcut over identical inputs.
-inputs=()
-for i in 1 2 3 4 5 6 7 8; do
-  f="$work/in$i.wav"
-  sox -n -r 44100 -b 16 -c 2 "$f" synth "$seconds" sine $((110 * i)) vol 0.1
-  inputs+=("$f")
-done
+. "$(dirname "$0")/peer_inputs.sh"
 
 now() { date +%s.%N; }
 times_real() { awk -v s="$seconds" -v t0="$1" -v t1="$2" 'BEGIN { printf "%.1f", s / (t1 - t0) }'; }

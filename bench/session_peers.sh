@@ -20,13 +20,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/session_peers.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Eight different signals, so no peer can take a shortcut over identical inputs.
-inputs=()
-for i in 1 2 3 4 5 6 7 8; do
-  f="$work/in$i.wav"
-  sox -n -r 44100 -b 16 -c 2 "$f" synth "$seconds" sine $((110 * i)) vol 0.1
-  inputs+=("$f")
-done
+. "$(dirname "$0")/peer_inputs.sh"
 placed=()
 for f in "${inputs[@]}"; do placed+=("$f@0"); done
 # Side files (peaks) stay in the work folder; building them belongs to `new`, not the render.

@@ -1,11 +1,9 @@
-#include <quarl/timeline/session_atoms.h>
-
 #include <gtest/gtest.h>
-
-#include <cstring>
-
+#include <quarl/timeline/session_atoms.h>
 #include <tarnell/mem_obj.h>
 #include <tarnell/riff.h>
+
+#include <cstring>
 
 namespace {
 
@@ -46,44 +44,37 @@ TEST(BarChunk, RoundTripsThroughARiffForm) {
   DeleteRefObject(&holder);
 }
 
-TEST(BarChunk, AnotherChunkIsNotReadAsABar) {
+// What ReadBarChunk makes of a form holding one chunk `id` of `size` bytes; `bar` must stay
+// as it was unless it answers 1.
+int ReadBarFromOneChunk(uint32_t id, long size) {
   CMemObj* mem = new CMemObj();
-  ASSERT_EQ(mem->Create(), 1);
-  CRIFF writer;
-  ASSERT_EQ(writer.Create(mem, tarnell::FourCC("sess")), 1);
-  char data[16] = {1};
-  ASSERT_EQ(writer.WriteSubChunk(tarnell::FourCC("atom"), data, 16), 1);
-  writer.Close();
-  mem->Seek(0, 0);
-  CRIFF reader;
-  _chunkInfo form{};
-  ASSERT_EQ(reader.Open(mem, &form), 1);
-  BarRect bar = BarInLane(7, 8, 1);
-  EXPECT_EQ(ReadBarChunk(&reader, &bar), 0);
-  EXPECT_EQ(bar.left, 7);
-  reader.Close();
   CRefObj* holder = mem;
+  CRIFF writer;
+  char data[16] = {1};
+  int result = -2;
+  if (mem->Create() && writer.Create(mem, tarnell::FourCC("sess")) &&
+      writer.WriteSubChunk(id, data, size)) {
+    writer.Close();
+    mem->Seek(0, 0);
+    CRIFF reader;
+    _chunkInfo form{};
+    BarRect bar = BarInLane(7, 8, 1);
+    if (reader.Open(mem, &form)) {
+      result = ReadBarChunk(&reader, &bar);
+      if (result != 1) {
+        EXPECT_EQ(bar.left, 7);
+      }
+      reader.Close();
+    }
+  }
   DeleteRefObject(&holder);
+  return result;
 }
 
-TEST(BarChunk, AShortBarIsDamageNotAbsence) {
-  CMemObj* mem = new CMemObj();
-  ASSERT_EQ(mem->Create(), 1);
-  CRIFF writer;
-  ASSERT_EQ(writer.Create(mem, tarnell::FourCC("sess")), 1);
-  char data[8] = {1};
-  ASSERT_EQ(writer.WriteSubChunk(tarnell::FourCC("zbar"), data, 8), 1);
-  writer.Close();
-  mem->Seek(0, 0);
-  CRIFF reader;
-  _chunkInfo form{};
-  ASSERT_EQ(reader.Open(mem, &form), 1);
-  BarRect bar = BarInLane(7, 8, 1);
-  EXPECT_EQ(ReadBarChunk(&reader, &bar), -1);
-  EXPECT_EQ(bar.left, 7);
-  reader.Close();
-  CRefObj* holder = mem;
-  DeleteRefObject(&holder);
+TEST(BarChunk, AnotherChunkIsNotReadAsABarAndAShortBarIsDamage) {
+  EXPECT_EQ(ReadBarFromOneChunk(tarnell::FourCC("atom"), 16), 0);
+  EXPECT_EQ(ReadBarFromOneChunk(tarnell::FourCC("zbar"), 8), -1);
+  EXPECT_EQ(ReadBarFromOneChunk(tarnell::FourCC("zbar"), 16), 1);
 }
 
 TEST(SessionRootGroup, KeepsOffsetsExactlyAsGiven) {

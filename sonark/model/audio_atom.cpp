@@ -1,6 +1,7 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/model/audio_atom.h>
+#include <sonark/model/current_mixer.h>
 #include <sonark/model/sound_group.h>
 
 #include <cmath>
@@ -124,6 +125,23 @@ long CAudioAtom::DecReference() { return --references_; }
 void CAudioAtom::NotifyAtom(TSoundStateCode, long) {}
 
 int CAudioAtom::Play(long) { return 0; }
+
+int CAudioAtom::PlayOnCurrentMixer(long offset) {
+  {
+    // The checks run under the atom's lock, the hand-over without it: the mixer takes the
+    // engine lock and then the atom's, never the other way round.
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (offset > Length(0)) {
+      platform::set_last_error(sonark::kErrInvalidAtomArgument);
+      return 0;
+    }
+    if (Playing()) {
+      platform::set_last_error(sonark::kErrAlreadyPlaying);
+      return 0;
+    }
+  }
+  return PlayAtomOnCurrentMixer(this, offset);
+}
 
 long CAudioAtom::CurrentPlayOffset() { return 0; }
 

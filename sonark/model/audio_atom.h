@@ -188,6 +188,9 @@ class SONARK_API CAudioAtom : public CMap {
   // Completes a copy made by a copy constructor: null (kErrOutOfMemory) stays null, and the
   // copy is told its muted state.
   CAudioAtom* FinishCopy(CAudioAtom* copy);
+  // Play for sounds and groups: refuses an offset beyond the atom and an atom already
+  // playing, then hands the atom to the current mixer.
+  int PlayOnCurrentMixer(long offset);
   // After a scale: the atom whose maps changed, as the parent's Resize decides (this one
   // without a parent). Call with the tree locked.
   CAudioAtom* ScaleTarget();

@@ -2,7 +2,6 @@
 #include <sonark/errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
-#include <sonark/model/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/render/render_units.h>
@@ -156,22 +155,7 @@ CAudioAtom* CPCMSound::Copy() {
 
 int CPCMSound::Type() { return kAtomTypeSound; }
 
-int CPCMSound::Play(long offset) {
-  {
-    // The checks run under the atom's lock, the hand-over without it: the mixer takes the
-    // engine lock and then the atom's, never the other way round.
-    Guard guard(*this);
-    if (offset > Length(0)) {
-      platform::set_last_error(sonark::kErrInvalidAtomArgument);
-      return 0;
-    }
-    if (Playing()) {
-      platform::set_last_error(sonark::kErrAlreadyPlaying);
-      return 0;
-    }
-  }
-  return PlayAtomOnCurrentMixer(this, offset);
-}
+int CPCMSound::Play(long offset) { return PlayOnCurrentMixer(offset); }
 
 int CPCMSound::Stop() {
   Guard guard(*this);

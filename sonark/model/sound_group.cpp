@@ -1,6 +1,5 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/model/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 #include <tarnell/ref_obj.h>
@@ -256,22 +255,7 @@ CAudioAtom* CSoundGroup::FillSpanCopy(CSoundGroup* copy, long from, long to) {
 
 int CSoundGroup::Type() { return kAtomTypeGroup; }
 
-int CSoundGroup::Play(long offset) {
-  {
-    // The checks run under the atom's lock, the hand-over without it: the mixer takes the
-    // engine lock and then the atom's, never the other way round.
-    Guard guard(lock_);
-    if (offset > Length(0)) {
-      platform::set_last_error(sonark::kErrInvalidAtomArgument);
-      return 0;
-    }
-    if (Playing()) {
-      platform::set_last_error(sonark::kErrAlreadyPlaying);
-      return 0;
-    }
-  }
-  return PlayAtomOnCurrentMixer(this, offset);
-}
+int CSoundGroup::Play(long offset) { return PlayOnCurrentMixer(offset); }
 
 int CSoundGroup::Stop() {
   Guard guard(lock_);
