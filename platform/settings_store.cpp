@@ -49,6 +49,14 @@ std::mutex g_cache_mutex;
 std::map<std::string, CachedFile> g_cache;
 std::atomic<SettingsSaveHook> g_save_hook{nullptr};
 thread_local std::string t_damaged_copy;
+std::mutex g_damaged_mutex;
+std::vector<std::string> g_damaged_copies;  // set aside since the last TakeDamagedCopies
+
+void NoteDamagedCopy(const std::string& aside) {
+  t_damaged_copy = aside;
+  std::lock_guard<std::mutex> guard(g_damaged_mutex);
+  g_damaged_copies.push_back(aside);
+}
 
 const std::shared_ptr<const Key>& EmptyTree() {
   static const std::shared_ptr<const Key> empty = std::make_shared<const Key>();
@@ -186,14 +194,14 @@ void SetAsideLocked(const std::string& file, const FileId& damaged) {
   std::string aside = file + ".damaged-" + stamp;
   for (int n = 2; n < 1000; ++n) {
     if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
-      t_damaged_copy = aside;
+      NoteDamagedCopy(aside);
       SyncDirectory(DirectoryOf(file));
       break;
     }
     if (errno == EINVAL) {
       // No RENAME_NOREPLACE on this file system: check by hand, the lock keeps us alone.
       if (::access(aside.c_str(), F_OK) != 0 && ::rename(file.c_str(), aside.c_str()) == 0) {
-        t_damaged_copy = aside;
+        NoteDamagedCopy(aside);
         SyncDirectory(DirectoryOf(file));
         break;
       }
@@ -346,6 +354,13 @@ std::string SettingsStore::DefaultFile() {
 }
 
 std::string SettingsStore::LastDamagedCopy() { return t_damaged_copy; }
+
+std::vector<std::string> SettingsStore::TakeDamagedCopies() {
+  std::lock_guard<std::mutex> guard(g_damaged_mutex);
+  std::vector<std::string> copies;
+  copies.swap(g_damaged_copies);
+  return copies;
+}
 
 SettingsStatus SettingsStore::OpenKey(std::string_view key) const {
   std::vector<std::string> parts;

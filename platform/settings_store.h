@@ -62,6 +62,10 @@ class PLATFORM_API SettingsStore {
   // Where the calling thread's last kDamaged result put the damaged file ("" when it could not
   // be moved, e.g. in a read-only folder).
   static std::string LastDamagedCopy();
+  // Every damaged settings file this process has set aside since the last call, from any
+  // thread, as the names they were kept under; the list is emptied. A caller that only reads
+  // values (and takes the defaults on failure) still lets the program tell the user later.
+  static std::vector<std::string> TakeDamagedCopies();
 
   const std::string& file() const { return file_; }
 

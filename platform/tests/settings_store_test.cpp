@@ -267,6 +267,7 @@ TEST_F(SettingsStoreTest, DamagedFileIsReportedAndKeptAside) {
   const std::string damaged =
       "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"v\"=dword:zz\n";
   WriteFile(file_, damaged);
+  SettingsStore::TakeDamagedCopies();
   SettingsStore store = Store();
   SettingValue value;
   EXPECT_EQ(store.QueryValue("HKEY_LOCAL_MACHINE\\SOFTWARE", "v", &value),
@@ -289,6 +290,10 @@ TEST_F(SettingsStoreTest, DamagedFileIsReportedAndKeptAside) {
   EXPECT_NE(second, aside);
   EXPECT_EQ(ReadFile(second), damaged);
   EXPECT_EQ(store.QueryValue(kKey, "v", &value), SettingsStatus::kNotFound);
+
+  // Both are still on record for the program, whichever call met them; once.
+  EXPECT_EQ(SettingsStore::TakeDamagedCopies(), (std::vector<std::string>{aside, second}));
+  EXPECT_TRUE(SettingsStore::TakeDamagedCopies().empty());
 }
 
 TEST_F(SettingsStoreTest, SeesChangesMadeByOthers) {
