@@ -2,6 +2,7 @@
 #include <sonark/errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
+#include <sonark/model/atom_guard.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/render/render_units.h>
@@ -14,17 +15,7 @@
 
 namespace {
 
-// Holds an atom's own lock for a scope.
-class Guard {
- public:
-  explicit Guard(CAudioAtom& atom) : atom_(atom) { atom_.Lock(); }
-  ~Guard() { atom_.Unlock(); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CAudioAtom& atom_;
-};
+using Guard = sonark::AtomGuard;
 
 constexpr long kWholeSound = 2147483647;
 

@@ -7,6 +7,7 @@
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/loaded_sounds.h>
+#include <sonark/model/atom_guard.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
 #include <sonark/model/sound_start.h>
@@ -31,16 +32,7 @@ namespace session = sonark::session;
 
 namespace {
 
-class Guard {
- public:
-  explicit Guard(CAudioAtom& atom) : atom_(atom) { atom_.Lock(); }
-  ~Guard() { atom_.Unlock(); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CAudioAtom& atom_;
-};
+using Guard = sonark::AtomGuard;
 
 // Embedded data moves in pieces of this size.
 constexpr long kCopyPiece = 64 * 1024;

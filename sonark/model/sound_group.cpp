@@ -42,6 +42,17 @@ tWAVEFORMATEX InitialBestFormat() {
 
 bool ValidFactor(double factor) { return factor > 0.0 && std::isfinite(factor); }
 
+// Appends a copied part to the parts of a group copy; a list that cannot grow drops the part
+// and fails with kErrOutOfMemory.
+bool KeepPart(CMyArrayList& parts, CAudioAtom* part, long place) {
+  const int before = parts.Count();
+  parts.AppendToTail(part, place);
+  if (parts.Count() != before) return true;
+  DeleteAtom(&part);
+  platform::set_last_error(sonark::kErrOutOfMemory);
+  return false;
+}
+
 }  // namespace
 
 char* GetCurrentTimeString(char* buffer, long size) {
@@ -136,13 +147,7 @@ CAudioAtom* CSoundGroup::FillCopy(CSoundGroup* copy) {
         ok = false;
         break;
       }
-      int before = parts.Count();
-      parts.AppendToTail(part, offset);
-      if (parts.Count() == before) {
-        DeleteAtom(&part);
-        platform::set_last_error(sonark::kErrOutOfMemory);
-        ok = false;
-      }
+      ok = KeepPart(parts, part, offset);
     }
   }
   for (int i = 0; i < parts.Count(); ++i) {
@@ -199,13 +204,7 @@ CAudioAtom* CSoundGroup::FillSpanCopy(CSoundGroup* copy, long from, long to) {
         DeleteAtom(&part);
         continue;
       }
-      int before = parts.Count();
-      parts.AppendToTail(part, place);
-      if (parts.Count() == before) {
-        DeleteAtom(&part);
-        platform::set_last_error(sonark::kErrOutOfMemory);
-        ok = false;
-      }
+      ok = KeepPart(parts, part, place);
     }
   }
   if (!ok) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <platform/wave_format.h>
+#include <sonark/model/atom_guard.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/my_array_list.h>
 #include <sonark/render/mix_kernel.h>
@@ -12,17 +13,7 @@
 // 1/2^27 steps), shared by the files that render a sound. Internal to the engine.
 namespace sonark::render {
 
-// Holds an atom's own lock for a scope.
-class AtomGuard {
- public:
-  explicit AtomGuard(CAudioAtom& atom) : atom_(atom) { atom_.Lock(); }
-  ~AtomGuard() { atom_.Unlock(); }
-  AtomGuard(const AtomGuard&) = delete;
-  AtomGuard& operator=(const AtomGuard&) = delete;
-
- private:
-  CAudioAtom& atom_;
-};
+using sonark::AtomGuard;
 
 // Linear PCM that the mixing loop can read or write.
 inline bool RenderableFormat(const tWAVEFORMATEX* f) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "wave_test_support.h"
+
 namespace {
 
 using tarnell::FourCC;
@@ -319,20 +321,6 @@ TEST_F(ConvWaveFileTest, DroppingTheConverterUnclosedReleasesItAndPatchesTheFile
   EXPECT_EQ(wave.data, samples);
 }
 
-std::string RunTool(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    std::array<char, 256> buf;
-    while (fgets(buf.data(), buf.size(), pipe) != nullptr) out += buf.data();
-    pclose(pipe);
-  }
-  return out;
-}
-
-bool Installed(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " > /dev/null 2>&1").c_str()) == 0;
-}
-
 // One second of 22050 Hz stereo with a title and a comment, written for the outside tools.
 std::string WriteForPeers(const TempDir& dir) {
   const std::string path = dir.File("peer check.wav");
@@ -356,26 +344,26 @@ std::string WriteForPeers(const TempDir& dir) {
 }
 
 TEST(ConvWaveFilePeers, SoxReadsFormatAndLength) {
-  if (!Installed("soxi")) GTEST_SKIP() << "soxi is not installed";
+  if (!wave_test::HaveTool("soxi")) GTEST_SKIP() << "soxi is not installed";
   TempDir dir;
   const std::string file = WriteForPeers(dir);
-  EXPECT_EQ(RunTool("soxi -t " + file), "wav\n");
-  EXPECT_EQ(RunTool("soxi -r " + file), "22050\n");
-  EXPECT_EQ(RunTool("soxi -c " + file), "2\n");
-  EXPECT_EQ(RunTool("soxi -b " + file), "16\n");
-  EXPECT_EQ(RunTool("soxi -s " + file), "22050\n");
+  EXPECT_EQ(wave_test::Output("soxi -t " + file), "wav\n");
+  EXPECT_EQ(wave_test::Output("soxi -r " + file), "22050\n");
+  EXPECT_EQ(wave_test::Output("soxi -c " + file), "2\n");
+  EXPECT_EQ(wave_test::Output("soxi -b " + file), "16\n");
+  EXPECT_EQ(wave_test::Output("soxi -s " + file), "22050\n");
   // soxi shows no INFO texts of wave files at all (it skips ICMT and INAM), so the
   // information list is checked with ffprobe below.
 }
 
 TEST(ConvWaveFilePeers, FfprobeReadsTheInformationList) {
-  if (!Installed("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  if (!wave_test::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
   TempDir dir;
   const std::string file = WriteForPeers(dir);
-  EXPECT_EQ(RunTool("ffprobe -v error -show_entries format_tags -of default=nw=1 " + file),
+  EXPECT_EQ(wave_test::Output("ffprobe -v error -show_entries format_tags -of default=nw=1 " + file),
             "TAG:comment=generated\nTAG:title=Staircase\nTAG:date=2001\nTAG:track=5\n"
             "TAG:encoder=Tessel\n");
-  EXPECT_EQ(RunTool("ffprobe -v error -show_entries stream=sample_rate,channels,duration_ts "
+  EXPECT_EQ(wave_test::Output("ffprobe -v error -show_entries stream=sample_rate,channels,duration_ts "
                     "-of default=nw=1 " +
                     file),
             "sample_rate=22050\nchannels=2\nduration_ts=22050\n");

@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "wave_test_support.h"
+
 namespace {
 
 using namespace mixer_test;
@@ -85,20 +87,6 @@ bool ReadWave(const std::string& path, WaveImage* out) {
   riff.Close();
   DeleteRefObject(&file);
   return ok;
-}
-
-std::string RunTool(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    std::array<char, 256> buf;
-    while (fgets(buf.data(), buf.size(), pipe) != nullptr) out += buf.data();
-    pclose(pipe);
-  }
-  return out;
-}
-
-bool Installed(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " > /dev/null 2>&1").c_str()) == 0;
 }
 
 // Where the samples of a wave file lie: the "data" chunk, found by walking the chunks.
@@ -269,23 +257,23 @@ TEST_F(OfflineRenderTest, ASecondRenderRepeatsTheFirst) {
 }
 
 TEST_F(OfflineRenderTest, SoxReadsTheFormatAndLength) {
-  if (!Installed("soxi")) GTEST_SKIP() << "soxi is not installed";
+  if (!wave_test::HaveTool("soxi")) GTEST_SKIP() << "soxi is not installed";
   const std::string path = dir_.File("mix for sox.wav");
   ASSERT_EQ(ExportTo(path), 1);
   const std::string quoted = "'" + path + "'";
-  EXPECT_EQ(RunTool("soxi -t " + quoted), "wav\n");
-  EXPECT_EQ(RunTool("soxi -r " + quoted), "44100\n");
-  EXPECT_EQ(RunTool("soxi -c " + quoted), "2\n");
-  EXPECT_EQ(RunTool("soxi -b " + quoted), "16\n");
-  EXPECT_EQ(RunTool("soxi -s " + quoted), "85995\n");  // 1950 ms
+  EXPECT_EQ(wave_test::Output("soxi -t " + quoted), "wav\n");
+  EXPECT_EQ(wave_test::Output("soxi -r " + quoted), "44100\n");
+  EXPECT_EQ(wave_test::Output("soxi -c " + quoted), "2\n");
+  EXPECT_EQ(wave_test::Output("soxi -b " + quoted), "16\n");
+  EXPECT_EQ(wave_test::Output("soxi -s " + quoted), "85995\n");  // 1950 ms
   // soxi prints no INFO texts of wave files; ffprobe below reads them.
 }
 
 TEST_F(OfflineRenderTest, FfprobeReadsTheInformationTexts) {
-  if (!Installed("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  if (!wave_test::HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
   const std::string path = dir_.File("mix for ffprobe.wav");
   ASSERT_EQ(ExportTo(path), 1);
-  EXPECT_EQ(RunTool("ffprobe -v error -show_entries format_tags=title,comment,encoder "
+  EXPECT_EQ(wave_test::Output("ffprobe -v error -show_entries format_tags=title,comment,encoder "
                     "-of default=nw=1 '" +
                     path + "'"),
             "TAG:comment=rendered offline\nTAG:title=Nested Staircases\nTAG:encoder=Tessel\n");
@@ -294,7 +282,7 @@ TEST_F(OfflineRenderTest, FfprobeReadsTheInformationTexts) {
 // sox mixes files of different lengths from their starts, padding the shorter ones with
 // silence, and adds them unchanged at unit volume: the same mix, to the sample.
 TEST(OfflineRenderPeers, SoxMixingTheSameFilesGivesTheSameSamples) {
-  if (!Installed("sox")) GTEST_SKIP() << "sox is not installed";
+  if (!wave_test::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
   TempDir dir;
   const std::vector<std::pair<int, const char*>> inputs = {
       {220, "1.0"}, {330, "0.7"}, {550, "0.45"}};
@@ -302,7 +290,7 @@ TEST(OfflineRenderPeers, SoxMixingTheSameFilesGivesTheSameSamples) {
   std::string command = "sox -m";
   for (size_t i = 0; i < inputs.size(); ++i) {
     const std::string path = dir.File("in" + std::to_string(i) + ".wav");
-    ASSERT_EQ(RunTool("sox -n -r 44100 -b 16 -c 2 '" + path + "' synth " + inputs[i].second +
+    ASSERT_EQ(wave_test::Output("sox -n -r 44100 -b 16 -c 2 '" + path + "' synth " + inputs[i].second +
                       " sine " + std::to_string(inputs[i].first) + " vol 0.2 && echo ok"),
               "ok\n");
     CPCMSound* sound = SoundFromFile(path);
@@ -311,7 +299,7 @@ TEST(OfflineRenderPeers, SoxMixingTheSameFilesGivesTheSameSamples) {
     command += " -v 1 '" + path + "'";
   }
   const std::string theirs = dir.File("sox.wav");
-  ASSERT_EQ(RunTool(command + " '" + theirs + "' && echo ok"), "ok\n");
+  ASSERT_EQ(wave_test::Output(command + " '" + theirs + "' && echo ok"), "ok\n");
 
   struct Collect {
     std::vector<unsigned char> bytes;

@@ -130,4 +130,15 @@ inline bool Run(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// What a command prints on its standard output.
+inline std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
+    pclose(pipe);
+  }
+  return out;
+}
+
 }  // namespace wave_test
