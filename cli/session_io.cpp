@@ -71,23 +71,6 @@ void DropFile(CFileObj*& file) {
   DeleteRefObject(&held);
 }
 
-// Whether the RIFF form declares more bytes than the file holds.
-bool IsCutShort(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  unsigned char head[8] = {};
-  bool short_header = fread(head, 1, sizeof head, f) != sizeof head;
-  struct stat info {};
-  bool cut = short_header || fstat(fileno(f), &info) != 0;
-  if (!cut) {
-    const uint64_t declared =
-        head[4] | head[5] << 8 | head[6] << 16 | static_cast<uint64_t>(head[7]) << 24;
-    cut = 8 + declared > static_cast<uint64_t>(info.st_size);
-  }
-  fclose(f);
-  return cut;
-}
-
 }  // namespace
 
 void UseTemporarySideFileFolder() {
@@ -155,12 +138,6 @@ bool IsSessionFile(const std::string& path) {
 
 bool OpenSession(const std::string& path, SessionRootGroup* root,
                  std::vector<LoadProblem>* problems, std::string* error) {
-  // The program's trailing chunks may be left out when reading, so a session cut short in
-  // them would otherwise load as if whole; the form's own size tells.
-  if (IsCutShort(path)) {
-    *error = DescribeError(tarnell::kErrRiffRead);
-    return false;
-  }
   CFileObj* file = new CFileObj();
   if (!file->Open(path.c_str(), 0, 0)) {
     *error = DescribeError(platform::last_error());
