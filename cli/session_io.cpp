@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -136,16 +137,17 @@ bool IsSessionFile(const std::string& path) {
   return n == sizeof head && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "sess", 4) == 0;
 }
 
-bool OpenSession(const std::string& path, SessionRootGroup* root,
-                 std::vector<LoadProblem>* problems, std::string* error) {
+bool OpenSession(const std::string& path, SessionRootGroup* root, SessionReport* report,
+                 std::string* error) {
   CFileObj* file = new CFileObj();
   if (!file->Open(path.c_str(), 0, 0)) {
     *error = DescribeError(platform::last_error());
     DropFile(file);
     return false;
   }
-  SetLoadProblemHandler([problems](const char* missing, const char* name, unsigned long code) {
-    problems->push_back({missing[0] != '\0' ? missing : name, DescribeError(code)});
+  std::vector<LoadProblem>* missing = &report->missing;
+  SetLoadProblemHandler([missing](const char* path, const char* name, unsigned long code) {
+    missing->push_back({path[0] != '\0' ? path : name, DescribeError(code)});
   });
   CRIFF riff;
   _chunkInfo form{};
@@ -168,6 +170,19 @@ bool OpenSession(const std::string& path, SessionRootGroup* root,
   }
   // Maps were combined once for the whole tree rather than after every sound.
   root->CombineWithSubMaps(kMapAll, 1);
+  return true;
+}
+
+bool OpenSession(const std::string& path, SessionRootGroup* root,
+                 std::vector<LoadProblem>* problems, std::string* error) {
+  SessionReport report;
+  if (!OpenSession(path, root, &report, error)) return false;
+  *problems = std::move(report.missing);
+  if (report.Damaged()) {
+    const LoadProblem& first = report.skipped.front();
+    *error = "the session file is damaged: " + first.what + ": " + first.reason;
+    return false;
+  }
   return true;
 }
 
