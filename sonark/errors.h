@@ -36,6 +36,7 @@ constexpr uint32_t kErrLoadCancelled = 0x200000D8;       // the progress callbac
 constexpr uint32_t kErrNotWaveOrMpeg = 0x20000104;     // a RIFF file that is neither
 constexpr uint32_t kErrFormatChunkShort = 0x20000105;  // "fmt " shorter than it declares
 constexpr uint32_t kErrNoFormatChunk = 0x20000106;
+constexpr uint32_t kErrNotRegularFile = 0x200000D9;      // a FIFO, device or folder as a sound
 constexpr uint32_t kErrNoDataChunk = 0x20000107;
 constexpr uint32_t kErrDataRange = 0x20000108;       // the audio range cannot be set or read
 constexpr uint32_t kErrNoPcmFormat = 0x2000010A;     // no decoder offers a PCM format

@@ -132,6 +132,7 @@ int CInitialLoad::DoInitialLoad(CRefObj* source, int buildSeekMap, int determine
   DeleteSeekMap(&seek_map_);
   loaded_ = 0;
   cancelled_ = 0;
+  data_cut_short_ = 0;
   data_start_ = -1;
   data_end_ = -1;
   actual_length_ = 0;
@@ -220,8 +221,12 @@ int CInitialLoad::LoadWave(CRefObj* source, CRIFF& riff, long startPosition, int
       (chunks.Size() == kUnpatchedSize && !chunks.PlausibleIdAt(dataStart))) {
     dataSize = std::max(objectSize - dataStart, 0L);
   }
-  // A data chunk that claims more than the file holds belongs to a damaged or cut file.
-  if (dataStart + dataSize > objectSize) return Fail(sonark::kErrDataRange);
+  // A data chunk that claims more than the file holds belongs to a recording cut short or a
+  // partial download: what is there is the user's sound, so it loads up to the file's end.
+  if (dataStart + dataSize > objectSize) {
+    dataSize = std::max(objectSize - dataStart, 0L);
+    data_cut_short_ = 1;
+  }
   if (decoder_ == nullptr) {
     // Whole frames only: a stray byte at the end would shift every channel of a looped read.
     dataSize -= dataSize % std::max<long>(format->nBlockAlign, 1);

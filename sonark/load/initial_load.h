@@ -83,6 +83,9 @@ class SONARK_API CInitialLoad {
   TMusicInfo* StealMusicInfo();
 
   int Loaded() const { return loaded_; }
+  // The data chunk declares more bytes than the file holds: the data runs to the file's end,
+  // in whole frames.
+  int DataCutShort() const { return data_cut_short_; }
   int Cancelled() const { return cancelled_; }
   // Stream positions of the audio data in the object; -1 until known.
   long DataStart() const { return data_start_; }
@@ -119,6 +122,7 @@ class SONARK_API CInitialLoad {
   CPeaks* peak_map_ = nullptr;
   TMusicInfo* music_info_ = nullptr;
   int cancelled_ = 0;
+  int data_cut_short_ = 0;
 };
 
 // 1 when the file name of `path` ends in ".mp3", ".mp2" or ".mp1" (letter case ignored).

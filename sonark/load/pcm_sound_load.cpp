@@ -67,6 +67,7 @@ int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, 
     delete peaks_;
     peaks_ = peaks.release();
     DetermineSilenceAndPartialSong();
+    cut_short_ = load.DataCutShort();
 
     // A start the sound already had (from a session) applies to the new data, its waveform
     // included.

@@ -19,7 +19,9 @@ bool Fits32(long value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
 }  // namespace
 
-int CAudioAtom::Save(CRIFF* riff, int) {
+int CAudioAtom::Save(CRIFF* riff, int) { return SaveAtomRecord(riff, -1, -1); }
+
+int CAudioAtom::SaveAtomRecord(CRIFF* riff, int64_t fileBytes, int64_t dataBytes) {
   if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
   std::lock_guard<std::recursive_mutex> guard(lock_);
   const long length = Length(0);
@@ -34,6 +36,8 @@ int CAudioAtom::Save(CRIFF* riff, int) {
   record.mark = session::kAtomMark;
   record.virtualDataStart = static_cast<int32_t>(virtual_data_start_);
   record.chunkFlags = static_cast<uint32_t>(chunk_flags_.load());
+  record.fileBytes = fileBytes;
+  record.dataBytes = dataBytes;
   unsigned char bytes[session::kAtomRecordBytes];
   session::PackAtomRecord(record, bytes);
   if (!riff->WriteSubChunk(session::kChunkAtom, bytes, session::kAtomRecordBytes)) return 0;
@@ -54,6 +58,10 @@ int CAudioAtom::PreLoad(CRIFF*) { return 0; }
 int CAudioAtom::PostLoad(CRIFF*) { return 0; }
 
 int CAudioAtom::Load(CRIFF* riff, int, int, int, int, TLoadProgress, void*) {
+  return LoadAtomRecord(riff, nullptr, nullptr);
+}
+
+int CAudioAtom::LoadAtomRecord(CRIFF* riff, int64_t* fileBytes, int64_t* dataBytes) {
   if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
   unsigned char bytes[session::kAtomRecordBytes];
   if (!session::ReadRecord(riff, session::kChunkAtom, bytes, session::kAtomRecordBytes)) {
@@ -61,6 +69,8 @@ int CAudioAtom::Load(CRIFF* riff, int, int, int, int, TLoadProgress, void*) {
   }
   session::AtomRecord record;
   session::UnpackAtomRecord(bytes, &record);
+  if (fileBytes != nullptr) *fileBytes = record.fileBytes;
+  if (dataBytes != nullptr) *dataBytes = record.dataBytes;
   // The map follows the record in every session; an atom without one is not whole.
   if (session::Advance(riff) != 1) return session::Fail(sonark::kErrSessionDamaged);
 

@@ -5,6 +5,7 @@
 #include <sonark/model/map.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 class CRIFF;
@@ -203,6 +204,11 @@ class SONARK_API CAudioAtom : public CMap {
   void DetachFromParent();
 
   void SetLastRateLength(double length) { last_rate_length_ = length; }
+
+  // Save and Load of the atom's part, with the sizes a sound records about its file (-1:
+  // none; `fileBytes` and `dataBytes` may be null when loading).
+  int SaveAtomRecord(CRIFF* riff, int64_t fileBytes, int64_t dataBytes);
+  int LoadAtomRecord(CRIFF* riff, int64_t* fileBytes, int64_t* dataBytes);
 
  private:
   friend class CSoundGroup;

@@ -76,6 +76,8 @@ void CPCMSound::CopySoundPart(const CPCMSound& other) {
   auto_trim_ = other.auto_trim_;
   total_silence_ = other.total_silence_;
   partial_song_ = other.partial_song_;
+  cut_short_ = other.cut_short_;
+  file_changed_ = other.file_changed_;
   if (other.music_info_ != nullptr) {
     music_info_ = new (std::nothrow) TMusicInfo(*other.music_info_);
     if (music_info_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;

@@ -185,6 +185,12 @@ class SONARK_API CPCMSound : public CAudioAtom {
   virtual bool Resume();
   virtual int IsTotalSilence();
   virtual int IsPartialSong();
+  // The file holds less sound data than its header claims (a recording cut short, a partial
+  // download): the sound is what the file holds, in whole frames.
+  int IsCutShort() const { return cut_short_; }
+  // The file loaded for this sound from a session differs in size or in its sound data from
+  // the one the session was saved with.
+  int FileChangedSinceSave() const { return file_changed_; }
   virtual void SetAutoTrim(int on);
   virtual int IsAutoTrim();
 
@@ -265,7 +271,10 @@ class SONARK_API CPCMSound : public CAudioAtom {
  private:
   void CopySoundPart(const CPCMSound& other);
   // Session storage helpers.
+  friend CPCMSound* FindSoundThatCannotBeStored(CAudioAtom* atom, CRIFF* riff);
   int StoredSoundPath(CRIFF* riff, char* out);
+  // Compares the sound's file with the sizes its session recorded (-1: none).
+  void CheckFileAgainstSaved(int64_t savedFileBytes, int64_t savedDataBytes);
   int SaveEmbeddedData(CRIFF* riff);
   int LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b, int c, int d,
                          TLoadProgress progress, void* context);
@@ -298,6 +307,8 @@ class SONARK_API CPCMSound : public CAudioAtom {
   int auto_trim_ = 0;
   int total_silence_ = 0;
   int partial_song_ = 0;
+  int cut_short_ = 0;
+  int file_changed_ = 0;
   CDecoder* decoder_ = nullptr;
   CRefObj* data_object_ = nullptr;
   CPeaks* peaks_ = nullptr;
@@ -312,3 +323,8 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // The error code of a copy constructor that could not copy a part of the sound; 0.
   uint32_t copy_failed_ = 0;
 };
+
+// The first sound at or below `atom` that a session saved through `riff` cannot store by
+// reference (no file, or a path that does not fit its record), with the code in the thread's
+// last error; null when every sound can be stored. No reference is added.
+SONARK_API CPCMSound* FindSoundThatCannotBeStored(CAudioAtom* atom, CRIFF* riff);

@@ -10,6 +10,8 @@
 #include <sonark/model/atom_guard.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
+#include <sonark/model/session_report.h>
+#include <sonark/model/sound_group.h>
 #include <sonark/model/sound_start.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sys/stat.h>
@@ -27,6 +29,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace session = sonark::session;
 
@@ -60,10 +63,19 @@ bool IsForeignAbsolute(const char* path) {
 }
 
 // Only a regular file is opened: a session must not make the engine read a device or wait
-// on a pipe.
+// on a pipe. kErrSoundFileMissing when there is nothing at the path, kErrNotRegularFile when
+// something else is there.
 bool IsRegularFile(const char* path) {
   struct stat info {};
-  return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+  if (stat(path, &info) != 0) {
+    platform::set_last_error(sonark::kErrSoundFileMissing);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    platform::set_last_error(sonark::kErrNotRegularFile);
+    return false;
+  }
+  return true;
 }
 
 // The caller's progress callback, watched for a cancel: a cancelled sound is nothing wrong
@@ -103,10 +115,7 @@ int LoadFromData(CPCMSound* sound, CRefObj* data, int a, int b, int c, int d,
 }
 
 CFileObj* OpenSoundFile(const char* path) {
-  if (!IsRegularFile(path)) {
-    platform::set_last_error(sonark::kErrSoundFileMissing);
-    return nullptr;
-  }
+  if (!IsRegularFile(path)) return nullptr;
   auto* file = new (std::nothrow) CFileObj();
   if (file == nullptr) {
     platform::set_last_error(sonark::kErrOutOfMemory);
@@ -139,9 +148,11 @@ int CPCMSound::PreLoad(CRIFF* riff) {
   return 0;
 }
 
+// A salvaging load leaves a damaged chunk after the list to the group around it.
 int CPCMSound::PostLoad(CRIFF* riff) {
   if (riff == nullptr || !riff->Ascend()) return session::Fail(sonark::kErrSessionDamaged);
-  return session::Advance(riff) >= 0 ? 1 : 0;
+  if (session::Advance(riff) >= 0) return 1;
+  return sonark::SessionLoadScope::Current() != nullptr ? 1 : 0;
 }
 
 unsigned long CPCMSound::SaveSize(int byReference) {
@@ -163,7 +174,10 @@ int CPCMSound::StoredSoundPath(CRIFF* riff, char* out) {
   const char* stored = path;
   char sessionPath[PATH_MAX];
   char relative[PATH_MAX];
-  if (session::FilePathOf(riff->GetRefObj(), sessionPath) && MakeAbsolute(sessionPath) &&
+  // The relative form separates its parts with backslashes: a name that holds one would be
+  // read back as two parts, so such a path is stored as it is.
+  if (std::strchr(path, '\\') == nullptr &&
+      session::FilePathOf(riff->GetRefObj(), sessionPath) && MakeAbsolute(sessionPath) &&
       HasSameDrive(path, sessionPath) && IsOnLocalHardDrive(sessionPath) &&
       AbsoluteToRelative(sessionPath, path, relative)) {
     stored = relative;
@@ -224,7 +238,17 @@ int CPCMSound::Save(CRIFF* riff, int byReference) {
     if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
     return 0;
   }
-  int ok = CAudioAtom::Save(riff, byReference);
+  // What the file was when saved, so that a later open can tell it was replaced.
+  int64_t fileBytes = -1;
+  int64_t dataBytes = -1;
+  if (byReference) {
+    CRefObj* data = GetRefObj();
+    if (data != nullptr && data->Type() == 1 && data->Size() >= 0 && data->DataSize() >= 0) {
+      fileBytes = data->Size();
+      dataBytes = data->DataSize();
+    }
+  }
+  int ok = SaveAtomRecord(riff, fileBytes, dataBytes);
   if (ok) {
     ok = byReference ? riff->WriteSubChunk(session::kChunkSoundRef, stored, session::kSoundRefBytes)
                      : SaveEmbeddedData(riff);
@@ -240,7 +264,9 @@ int CPCMSound::Save(CRIFF* riff, int byReference) {
 int CPCMSound::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
                     void* context) {
   if (!PreLoad(riff)) return 0;
-  if (!CAudioAtom::Load(riff, a, b, c, d, progress, context)) return 0;
+  int64_t savedFileBytes = -1;
+  int64_t savedDataBytes = -1;
+  if (!LoadAtomRecord(riff, &savedFileBytes, &savedDataBytes)) return 0;
 
   _chunkInfo level{};
   _subChunk sub{};
@@ -256,6 +282,7 @@ int CPCMSound::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progr
       return session::Fail(sonark::kErrSessionDamaged);
     }
     loaded = LoadReferencedFile(riff, stored, a, b, c, d, progress, context);
+    if (loaded) CheckFileAgainstSaved(savedFileBytes, savedDataBytes);
   } else {
     uint32_t type = 0;
     if (!session::CurrentListType(riff, &type) || type != session::kListWave) {
@@ -274,6 +301,44 @@ int CPCMSound::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progr
   if (!loaded) return session::Fail(sonark::kErrSoundNotLoaded);
   platform::clear_last_error();
   return 1;
+}
+
+void CPCMSound::CheckFileAgainstSaved(int64_t savedFileBytes, int64_t savedDataBytes) {
+  if (savedFileBytes < 0 || savedDataBytes < 0) return;
+  CRefObj* data = GetRefObj();
+  if (data == nullptr || data->Type() != 1) return;
+  const int64_t fileBytes = data->Size();
+  const int64_t dataBytes = data->DataSize();
+  if (fileBytes == savedFileBytes && dataBytes == savedDataBytes) return;
+  file_changed_ = 1;
+  if (sonark::SessionLoadScope* scope = sonark::SessionLoadScope::Current()) {
+    sonark::SoundFileChange change;
+    change.name = GetInfo()->name;
+    char path[PATH_MAX];
+    if (session::FilePathOf(data, path)) change.path = path;
+    change.savedFileBytes = savedFileBytes;
+    change.fileBytes = fileBytes;
+    change.savedDataBytes = savedDataBytes;
+    change.dataBytes = dataBytes;
+    scope->Report()->changed.push_back(std::move(change));
+  }
+}
+
+CPCMSound* FindSoundThatCannotBeStored(CAudioAtom* atom, CRIFF* riff) {
+  if (atom == nullptr || riff == nullptr) return nullptr;
+  if (auto* sound = dynamic_cast<CPCMSound*>(atom)) {
+    Guard guard(*sound);
+    char stored[session::kSoundRefBytes];
+    return sound->StoredSoundPath(riff, stored) ? nullptr : sound;
+  }
+  auto* group = dynamic_cast<CSoundGroup*>(atom);
+  if (group == nullptr) return nullptr;
+  long offset = 0;
+  for (int i = 0; CAudioAtom* member = group->GetAtom(i, &offset); ++i) {
+    if (CPCMSound* found = FindSoundThatCannotBeStored(member, riff)) return found;
+  }
+  platform::clear_last_error();
+  return nullptr;
 }
 
 int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b, int c, int d,
@@ -351,8 +416,10 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   std::unique_ptr<CPeaks> peaks;
   std::unique_ptr<TMusicInfo> info;
   bool copied = true;
+  int cutShort = 0;
   {
     Guard guard(*loaded);
+    cutShort = loaded->cut_short_;
     CRefObj* source = loaded->data_object_;
     if (source != nullptr && loaded->source_format_ != nullptr) {
       format = *loaded->source_format_;
@@ -396,6 +463,7 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
     peaks_ = peaks.release();
     delete music_info_;
     music_info_ = info.release();
+    cut_short_ = cutShort;
     DetermineSilenceAndPartialSong();
   }
   SetVirtualLength(length);

@@ -22,6 +22,15 @@ uint32_t Get32(const unsigned char* in) {
          static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
 }
 
+void Put64(unsigned char* out, uint64_t value) {
+  Put32(out, static_cast<uint32_t>(value));
+  Put32(out + 4, static_cast<uint32_t>(value >> 32));
+}
+
+uint64_t Get64(const unsigned char* in) {
+  return static_cast<uint64_t>(Get32(in)) | static_cast<uint64_t>(Get32(in + 4)) << 32;
+}
+
 int32_t GetSigned32(const unsigned char* in) {
   uint32_t value = Get32(in);
   int32_t out = 0;
@@ -36,6 +45,9 @@ constexpr long kAtomInfo = 8;
 constexpr long kAtomMarkAt = 520;
 constexpr long kAtomDataStart = 524;
 constexpr long kAtomFlags = 528;
+constexpr long kAtomFileMark = 532;
+constexpr long kAtomFileBytes = 536;
+constexpr long kAtomDataBytes = 544;
 constexpr long kInfoComments = 0;
 constexpr long kInfoCreation = 1024;
 constexpr long kInfoMarkAt = 1088;
@@ -54,6 +66,11 @@ void PackAtomRecord(const AtomRecord& record, unsigned char* out) {
   Put32(out + kAtomMarkAt, record.mark);
   Put32(out + kAtomDataStart, static_cast<uint32_t>(record.virtualDataStart));
   Put32(out + kAtomFlags, record.chunkFlags);
+  if (record.fileBytes >= 0 && record.dataBytes >= 0) {
+    Put32(out + kAtomFileMark, kSoundFileMark);
+    Put64(out + kAtomFileBytes, static_cast<uint64_t>(record.fileBytes));
+    Put64(out + kAtomDataBytes, static_cast<uint64_t>(record.dataBytes));
+  }
 }
 
 void UnpackAtomRecord(const unsigned char* in, AtomRecord* record) {
@@ -65,6 +82,14 @@ void UnpackAtomRecord(const unsigned char* in, AtomRecord* record) {
   record->mark = Get32(in + kAtomMarkAt);
   record->virtualDataStart = GetSigned32(in + kAtomDataStart);
   record->chunkFlags = Get32(in + kAtomFlags);
+  record->fileBytes = -1;
+  record->dataBytes = -1;
+  const auto fileBytes = static_cast<int64_t>(Get64(in + kAtomFileBytes));
+  const auto dataBytes = static_cast<int64_t>(Get64(in + kAtomDataBytes));
+  if (Get32(in + kAtomFileMark) == kSoundFileMark && fileBytes >= 0 && dataBytes >= 0) {
+    record->fileBytes = fileBytes;
+    record->dataBytes = dataBytes;
+  }
 }
 
 void PackGroupInfo(const GroupInfoRecord& record, unsigned char* out) {

@@ -37,6 +37,9 @@ constexpr long kFormatBytes = 18;
 constexpr uint32_t kAtomMark = 0x12345679;
 constexpr uint32_t kAtomMarkEarlier = 0x12345678;
 constexpr uint32_t kGroupInfoMark = 0x1234567A;
+// Marks the sizes of a sound's file in the atom record's spare bytes, which earlier versions
+// leave zero.
+constexpr uint32_t kSoundFileMark = 0x1234567B;
 
 constexpr long kCommentBytes = 1024;
 constexpr long kCreationTimeBytes = 64;
@@ -48,6 +51,10 @@ struct AtomRecord {
   uint32_t mark = 0;
   int32_t virtualDataStart = 0;
   uint32_t chunkFlags = 0;
+  // A sound stored by reference: the size of its file and of its sound data when it was
+  // saved, so that a file replaced since can be told; -1 when not recorded.
+  int64_t fileBytes = -1;
+  int64_t dataBytes = -1;
 };
 
 struct GroupInfoRecord {

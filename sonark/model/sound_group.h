@@ -29,6 +29,10 @@ struct _tFormatCounters {
 //
 // Virtual operations after those of CAudioAtom, in slot order: SubAtomMapsUpdated, CanAdjust,
 // LoadSubAtom, UpdateBestFormat.
+namespace sonark {
+class SessionLoadScope;
+}
+
 class SONARK_API CSoundGroup : public CAudioAtom {
  public:
   CSoundGroup();
@@ -74,7 +78,9 @@ class SONARK_API CSoundGroup : public CAudioAtom {
   int FinishedWithPlayOnce() override;
   // The session file: the list "sgrp" with the group's records and one list per sub-atom.
   // Load fails on a damaged list (kErrSessionDamaged, kErrTreeTooDeep); a sound that cannot
-  // be loaded is left out and reported through its ErrorLoadingFile.
+  // be loaded is left out and reported through its ErrorLoadingFile. Within a
+  // sonark::SessionLoadScope a damaged sub-atom list, a wrong count and a list cut short are
+  // left out and listed in the scope's report instead, and the load goes on.
   int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
            void* context) override;
   int Save(CRIFF* riff, int byReference) override;
@@ -145,6 +151,8 @@ class SONARK_API CSoundGroup : public CAudioAtom {
  private:
   friend class CAudioAtom;
 
+  int LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, bool cut, int levels, int a,
+                    int b, int c, int d, TLoadProgress progress, void* context);
   // Changes to the list (under this group's lock) keep the cached length current.
   int PutIn(CAudioAtom* atom, long offset);
   void TakeOut(CAudioAtom* atom);

@@ -1,10 +1,12 @@
 // A group's part of the session file: its list "sgrp" with the atom record, the map, the
 // count "sgdt", the information block "sgif" and one list per sub-atom.
 
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
+#include <sonark/model/session_report.h>
 #include <sonark/model/sound_group.h>
 #include <tarnell/errors.h>
 #include <tarnell/ref_obj.h>
@@ -16,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace session = sonark::session;
@@ -49,6 +52,48 @@ int AtomListFollows(CRIFF* riff) {
   return found;
 }
 
+// One past the last byte of the current sub-chunk, as its header declares; -1 when the cursor
+// cannot tell.
+long CurrentChunkEnd(CRIFF* riff) {
+  const long offset = session::CurrentChunkOffset(riff);
+  if (offset < 0) return -1;
+  _subChunk sub{};
+  riff->GetCurrentChunkInfo(nullptr, &sub);
+  return offset + 8 + static_cast<long>(sub.size);
+}
+
+const char* KindOf(uint32_t type) {
+  return type == session::kListSound ? "sound" : type == session::kListGroup ? "group" : "";
+}
+
+// The stored name of the atom whose list starts at `offset` of the current level, as far as
+// its record can be read; the cursor is left on that list.
+std::string StoredAtomName(CRIFF* riff, long offset) {
+  std::string name;
+  if (!riff->SeekToChunkAtOffset(offset) || !riff->Descend()) return name;
+  if (riff->SeekToChunk(session::kChunkAtom, 0, 1)) {
+    char bytes[8 + sizeof(_infoStruct)] = {};
+    const long got = riff->ReadCurrentSubChunk(bytes, sizeof bytes);
+    if (got > 8) name.assign(bytes + 8, strnlen(bytes + 8, static_cast<size_t>(got - 8)));
+  }
+  riff->Ascend();
+  return name;
+}
+
+// Notes a group in the report's path for as long as it loads.
+class GroupInReport {
+ public:
+  GroupInReport(sonark::SessionLoadScope* scope, const char* name) : scope_(scope) {
+    scope_->EnterGroup(name);
+  }
+  ~GroupInReport() { scope_->LeaveGroup(); }
+  GroupInReport(const GroupInReport&) = delete;
+  GroupInReport& operator=(const GroupInReport&) = delete;
+
+ private:
+  sonark::SessionLoadScope* scope_;
+};
+
 // The sub-atoms of `group` as they stand now.
 std::vector<CAudioAtom*> Members(CSoundGroup* group) {
   std::vector<CAudioAtom*> members;
@@ -77,10 +122,12 @@ int CSoundGroup::PreLoad(CRIFF* riff) {
 }
 
 // The group's list may end the level it stands in (the last sub-atom of its parent, or the
-// session's root): that is the end of the list, not a failure.
+// session's root): that is the end of the list, not a failure. A salvaging load leaves a
+// damaged chunk after the list to the group around it, which tells what was lost there.
 int CSoundGroup::PostLoad(CRIFF* riff) {
   if (riff == nullptr || !riff->Ascend()) return session::Fail(sonark::kErrSessionDamaged);
-  return session::Advance(riff) >= 0 ? 1 : 0;
+  if (session::Advance(riff) >= 0) return 1;
+  return sonark::SessionLoadScope::Current() != nullptr ? 1 : 0;
 }
 
 unsigned long CSoundGroup::SaveSize(int byReference) {
@@ -142,6 +189,9 @@ int CSoundGroup::Save(CRIFF* riff, int byReference) {
 
 int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
                       void* context) {
+  sonark::SessionLoadScope* scope = sonark::SessionLoadScope::Current();
+  const long listEnd = riff != nullptr ? CurrentChunkEnd(riff) : -1;
+  const int levels = riff != nullptr ? riff->LevelsDown() : 0;
   if (!PreLoad(riff)) return 0;
   // One level for the root's list, one more for each group below it.
   if (riff->LevelsDown() - 1 > kMaxTreeDepth) return session::Fail(sonark::kErrTreeTooDeep);
@@ -150,6 +200,11 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
     return session::Fail(sonark::kErrSessionDamaged);
   }
   if (!CAudioAtom::Load(riff, a, b, c, d, progress, context)) return 0;
+  if (scope != nullptr) {
+    // A list that runs past the end of the file was cut short: its tail is gone.
+    const bool cut = listEnd < 0 || listEnd > riff->GetRefObj()->Size();
+    return LoadSalvaging(riff, scope, cut, levels, a, b, c, d, progress, context);
+  }
 
   if (!riff->SeekToChunk(session::kChunkCount, 0, 1)) {
     return session::Fail(sonark::kErrSessionDamaged);
@@ -221,6 +276,135 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
   // More sub-atom lists than the count says would be left out without a word.
   if (moved == 1 && AtomListFollows(riff) != 0) return fail(sonark::kErrSessionDamaged);
   if (!PostLoad(riff)) return fail(0);
+  platform::clear_last_error();
+  return 1;
+}
+
+// The rest of Load for a caller that takes a report: every sub-atom list that can be read is
+// loaded, and what cannot be read is left out and listed. Only a cancel or a lack of memory
+// fails the group (taking out what it added).
+int CSoundGroup::LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, bool cut,
+                               int levels, int a, int b, int c, int d, TLoadProgress progress,
+                               void* context) {
+  GroupInReport noted(scope, GetInfo()->name);
+  auto skip = [&](int record, const char* kind, const std::string& name, uint32_t code,
+                  const std::string& detail) {
+    scope->Skip(record, kind, name.c_str(), code, detail);
+  };
+  const long afterMap = session::CurrentChunkOffset(riff);
+
+  int32_t count = -1;
+  int moved = 1;
+  unsigned char countBytes[session::kCountBytes];
+  if (riff->SeekToChunk(session::kChunkCount, 0, 1) &&
+      session::ReadRecord(riff, session::kChunkCount, countBytes, session::kCountBytes)) {
+    count = static_cast<int32_t>(platform::GetLe32(countBytes));
+    if (count < 0) {
+      skip(0, "", "", sonark::kErrSessionDamaged, "its count of items is damaged");
+      count = -1;
+    }
+    moved = session::Advance(riff);
+  } else if (afterMap < 0 || !riff->SeekToChunkAtOffset(afterMap)) {
+    moved = -1;
+  } else if (!cut) {
+    // Without its count the lists that follow are still the group's items.
+    skip(0, "", "", sonark::kErrSessionDamaged, "its count of items is missing or damaged");
+  }
+  last_saved_num_atoms_ = count >= 0 ? count : 0;
+
+  double dataSize = 0.0;
+  _subChunk sub{};
+  riff->GetCurrentChunkInfo(nullptr, &sub);
+  if (moved == 1 && sub.id == session::kChunkGroupInfo) {
+    auto block = std::make_unique<unsigned char[]>(session::kGroupInfoBytes);
+    if (session::ReadRecord(riff, session::kChunkGroupInfo, block.get(),
+                            session::kGroupInfoBytes)) {
+      session::GroupInfoRecord info;
+      session::UnpackGroupInfo(block.get(), &info);
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      std::memcpy(comments_, info.comments, sizeof comments_);
+      std::memcpy(creation_time_, info.creationTime, sizeof creation_time_);
+      if (info.mark == session::kGroupInfoMark && std::isfinite(info.dataSize) &&
+          info.dataSize >= 0.0) {
+        dataSize = info.dataSize;
+      }
+    } else if (!cut) {
+      skip(0, "", "", sonark::kErrSessionDamaged, "its comments and creation time are damaged");
+    }
+    moved = session::Advance(riff);
+  }
+  last_saved_data_size_ = dataSize;
+
+  const std::vector<CAudioAtom*> before = Members(this);
+  int item = 0;
+  while (moved == 1) {
+    riff->GetCurrentChunkInfo(nullptr, &sub);
+    if (sub.id != session::kListId) {
+      // A subclass's own chunks close the list; anything else before an item is passed over.
+      if (AtomListFollows(riff) != 1) break;
+      moved = session::Advance(riff);
+      continue;
+    }
+    scope->SetItem(++item);
+    const long here = session::CurrentChunkOffset(riff);
+    const long end = CurrentChunkEnd(riff);
+    uint32_t type = 0;
+    const bool typed = session::CurrentListType(riff, &type) != 0;
+    if (typed && LoadSubAtom(riff, type, a, b, c, d, progress, context)) {
+      // An item whose list ended the level, or was followed by a damaged chunk, leaves the
+      // cursor on it.
+      moved = session::CurrentChunkOffset(riff) != here ? 1 : session::Advance(riff);
+      continue;
+    }
+    const uint32_t code = typed ? platform::last_error() : sonark::kErrSessionDamaged;
+    if (code == sonark::kErrLoadCancelled || code == sonark::kErrOutOfMemory) {
+      for (CAudioAtom* member : Members(this)) {
+        if (std::find(before.begin(), before.end(), member) == before.end()) member->Remove();
+      }
+      return session::Fail(code);
+    }
+    // Back at this group's level, on the list that failed.
+    while (riff->LevelsDown() > levels + 1 && riff->Ascend()) {
+    }
+    const bool unknown = typed && !IsAtomList(type) &&
+                         (code == 0 || code == sonark::kErrSessionUnknownList);
+    if (!unknown) {
+      const std::string name = typed ? StoredAtomName(riff, here) : std::string();
+      const bool fileEnds = end < 0 || end > riff->GetRefObj()->Size();
+      skip(item, KindOf(type), name, code != 0 ? code : sonark::kErrSessionDamaged,
+           fileEnds && !scope->FileEndReported() ? "the file ends inside it" : "");
+      if (fileEnds) scope->SetFileEndReported();
+    }
+    moved = riff->SeekToChunkAtOffset(here) ? session::Advance(riff) : -1;
+  }
+
+  if (cut) {
+    if (!scope->FileEndReported()) {
+      std::string detail = "the file ends inside it, after " + std::to_string(item) + " item(s)";
+      if (count >= 0) detail += " of " + std::to_string(count);
+      skip(0, "", "", sonark::kErrSessionDamaged, detail);
+      scope->SetFileEndReported();
+    }
+  } else if (moved < 0) {
+    skip(0, "", "", sonark::kErrSessionDamaged,
+         "the rest of its list cannot be read, after item " + std::to_string(item));
+  } else if (count >= 0 && count != item) {
+    skip(0, "", "", sonark::kErrSessionDamaged,
+         "it says it holds " + std::to_string(count) + " item(s); " + std::to_string(item) +
+             " were found");
+  }
+
+  if (moved >= 0 && PostLoad(riff)) {
+    platform::clear_last_error();
+    return 1;
+  }
+  // The group's closing chunks are lost or damaged: what it holds stays, and the cursor goes
+  // back to its list, from where the group around it goes on if it can.
+  if (!cut && moved >= 0) {
+    skip(0, "", "", sonark::kErrSessionDamaged, "the end of its list is damaged");
+  }
+  while (riff->LevelsDown() > levels && riff->Ascend()) {
+  }
   platform::clear_last_error();
   return 1;
 }

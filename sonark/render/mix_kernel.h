@@ -60,6 +60,31 @@ inline void AddInto(unsigned char* at, int32_t contribution) {
   }
 }
 
+#if defined(__SSE2__)
+// Gains as 16-bit lanes in stereo frame order; both must fit 16 signed bits.
+inline __m128i StereoGains(int32_t leftGain, int32_t rightGain) {
+  return _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(rightGain) << 16) |
+                                             static_cast<uint32_t>(leftGain)));
+}
+
+// Four frames of 16-bit stereo (lanes L R L R ...) times the gains, added to the 16-bit stereo
+// output at `to` with saturation: 16 x 16-bit products widened to 32 bits, shifted, added to
+// the widened output and packed back with saturation, which is exactly what the scalar loop
+// does.
+inline void AddFourStereo16(__m128i source, __m128i gains, unsigned char* to) {
+  const __m128i low = _mm_mullo_epi16(source, gains);
+  const __m128i high = _mm_mulhi_epi16(source, gains);
+  const __m128i first = _mm_srai_epi32(_mm_unpacklo_epi16(low, high), kGainShift);
+  const __m128i second = _mm_srai_epi32(_mm_unpackhi_epi16(low, high), kGainShift);
+  auto* out = reinterpret_cast<__m128i*>(to);
+  const __m128i mix = _mm_loadu_si128(out);
+  const __m128i mixFirst = _mm_srai_epi32(_mm_unpacklo_epi16(mix, mix), 16);
+  const __m128i mixSecond = _mm_srai_epi32(_mm_unpackhi_epi16(mix, mix), 16);
+  _mm_storeu_si128(
+      out, _mm_packs_epi32(_mm_add_epi32(mixFirst, first), _mm_add_epi32(mixSecond, second)));
+}
+#endif
+
 // Rate 1.0 without interpolation: output frame i takes source frame i, scaled by the gains
 // and added with saturation.
 template <int kSourceBits, int kSourceChannels, int kOutputBits, int kOutputChannels>
@@ -71,17 +96,11 @@ inline void AddRun(const unsigned char* from, unsigned char* to, unsigned long f
   constexpr int kOutputAlign = kOutputSample * kOutputChannels;
   unsigned long i = 0;
 #if defined(__SSE2__)
-  // Sixteen-bit into stereo sixteen-bit, the common case, four frames at a time: 16 x 16-bit
-  // products widened to 32 bits, shifted, added to the widened output and packed back with
-  // saturation, which is exactly what the scalar loop does. Gains must fit 16 signed bits.
+  // Sixteen-bit into stereo sixteen-bit, the common case, four frames at a time.
   if constexpr (kSourceBits == 16 && kOutputBits == 16 && kOutputChannels == 2 &&
                 std::endian::native == std::endian::little) {
     if (leftGain <= 32767 && rightGain <= 32767) {
-      const __m128i gains =
-          _mm_set_epi16(static_cast<int16_t>(rightGain), static_cast<int16_t>(leftGain),
-                        static_cast<int16_t>(rightGain), static_cast<int16_t>(leftGain),
-                        static_cast<int16_t>(rightGain), static_cast<int16_t>(leftGain),
-                        static_cast<int16_t>(rightGain), static_cast<int16_t>(leftGain));
+      const __m128i gains = StereoGains(leftGain, rightGain);
       for (; i + 4 <= frames; i += 4) {
         __m128i source;
         if constexpr (kSourceChannels == 2) {
@@ -91,16 +110,7 @@ inline void AddRun(const unsigned char* from, unsigned char* to, unsigned long f
               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + i * kSourceAlign));
           source = _mm_unpacklo_epi16(mono, mono);
         }
-        const __m128i low = _mm_mullo_epi16(source, gains);
-        const __m128i high = _mm_mulhi_epi16(source, gains);
-        const __m128i first = _mm_srai_epi32(_mm_unpacklo_epi16(low, high), kGainShift);
-        const __m128i second = _mm_srai_epi32(_mm_unpackhi_epi16(low, high), kGainShift);
-        auto* out = reinterpret_cast<__m128i*>(to + i * kOutputAlign);
-        const __m128i mix = _mm_loadu_si128(out);
-        const __m128i mixFirst = _mm_srai_epi32(_mm_unpacklo_epi16(mix, mix), 16);
-        const __m128i mixSecond = _mm_srai_epi32(_mm_unpackhi_epi16(mix, mix), 16);
-        _mm_storeu_si128(
-            out, _mm_packs_epi32(_mm_add_epi32(mixFirst, first), _mm_add_epi32(mixSecond, second)));
+        AddFourStereo16(source, gains, to + i * kOutputAlign);
       }
     }
   }
@@ -125,6 +135,125 @@ inline void AddRun(const unsigned char* from, unsigned char* to, unsigned long f
     }
   }
 }
+
+#if defined(__SSE2__)
+// The interpolating loop four frames at a time. Output frame k (from 0) of a stretch that
+// starts at `phase` lands at p = phase + (k + 1) x step: it is taken between source frames
+// m - 1 and m, m = (p - 1) >> 27 counted from `source`, at the fraction f = p - m x 2^27, which
+// lies in 1 ... 2^27 exactly as the frame-by-frame loop leaves it. The frame-by-frame value
+// prev + ((cur - prev) x f >> 27) is floor((prev x (2^27 - f) + cur x f) / 2^27); with both
+// weights split into 13 high and 14 low bits it comes out of two 16-bit multiply-adds, exact
+// in 32 bits.
+constexpr unsigned long kInterpolateChunk = 256;
+
+template <int kSourceBits, int kSourceChannels>
+inline __m128i LoadPair(const unsigned char* at) {
+  if constexpr (kSourceBits == 16 && kSourceChannels == 2) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at));
+  } else if constexpr (kSourceBits == 16 || kSourceChannels == 2) {
+    int32_t pair;
+    std::memcpy(&pair, at, 4);
+    return _mm_cvtsi32_si128(pair);
+  } else {
+    uint16_t pair;
+    std::memcpy(&pair, at, 2);
+    return _mm_cvtsi32_si128(pair);
+  }
+}
+
+// Interpolates `count` frames (a multiple of four), handing each four to `emit` (first frame,
+// 16-bit samples: L R L R ... for a stereo source, the four samples twice for a mono one). The
+// frame before `source` must be readable (it is the previous frame), and the last frame's pair
+// must lie before `end`. Moves phase, source and the previous samples on.
+template <int kSourceBits, int kSourceChannels, typename Emit>
+inline void InterpolateFour(int32_t& phase, int32_t step, const unsigned char*& source,
+                            unsigned long count, int32_t& previousLeft, int32_t& previousRight,
+                            Emit emit) {
+  constexpr int kSourceSample = kSourceBits / 8;
+  constexpr int kSourceAlign = kSourceSample * kSourceChannels;
+  const __m128i fraction = _mm_set1_epi32(kPhaseOne - 1);
+  const __m128i one = _mm_set1_epi32(1);
+  const __m128i whole = _mm_set1_epi32(kPhaseOne);
+  const __m128i low14 = _mm_set1_epi32((1 << 14) - 1);
+  const __m128i sign8 = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+  const __m128i zero = _mm_setzero_si128();
+  // Positions less one, modulo 2^32 in the lanes (only their low 27 bits are used) and exact
+  // in 64 bits for the frame numbers.
+  const auto step32 = static_cast<uint32_t>(step);
+  const auto start32 = static_cast<uint32_t>(phase) - 1u;
+  __m128i position = _mm_add_epi32(
+      _mm_set1_epi32(static_cast<int32_t>(start32)),
+      _mm_set_epi32(static_cast<int32_t>(4 * step32), static_cast<int32_t>(3 * step32),
+                    static_cast<int32_t>(2 * step32), static_cast<int32_t>(step32)));
+  const __m128i advance = _mm_set1_epi32(static_cast<int32_t>(4 * step32));
+  int64_t at = static_cast<int64_t>(phase) - 1;
+  // Every pair starts one frame before its current frame.
+  const unsigned char* base = source - kSourceAlign;
+  for (unsigned long i = 0; i < count; i += 4) {
+    // Written out: a loop here leaves the pairs in memory.
+    const int64_t at0 = at + step;
+    const int64_t at1 = at0 + step;
+    const int64_t at2 = at1 + step;
+    at = at2 + step;
+    const __m128i pairs[4] = {
+        LoadPair<kSourceBits, kSourceChannels>(base + (at0 >> kPhaseShift) * kSourceAlign),
+        LoadPair<kSourceBits, kSourceChannels>(base + (at1 >> kPhaseShift) * kSourceAlign),
+        LoadPair<kSourceBits, kSourceChannels>(base + (at2 >> kPhaseShift) * kSourceAlign),
+        LoadPair<kSourceBits, kSourceChannels>(base + (at >> kPhaseShift) * kSourceAlign)};
+    const __m128i f = _mm_add_epi32(_mm_and_si128(position, fraction), one);
+    const __m128i g = _mm_sub_epi32(whole, f);
+    position = _mm_add_epi32(position, advance);
+    // Per frame, as 16-bit pairs (previous, current): high and low parts of the weights.
+    const __m128i high = _mm_or_si128(_mm_srli_epi32(g, 14), _mm_slli_epi32(_mm_srli_epi32(f, 14), 16));
+    const __m128i low = _mm_or_si128(_mm_and_si128(g, low14), _mm_slli_epi32(_mm_and_si128(f, low14), 16));
+    auto blend = [](__m128i pair, __m128i highWeights, __m128i lowWeights) {
+      const __m128i h = _mm_madd_epi16(pair, highWeights);
+      const __m128i l = _mm_madd_epi16(pair, lowWeights);
+      return _mm_srai_epi32(_mm_add_epi32(h, _mm_srai_epi32(l, 14)), 13);
+    };
+    if constexpr (kSourceChannels == 2) {
+      __m128i first;
+      __m128i second;
+      if constexpr (kSourceBits == 16) {
+        first = _mm_unpacklo_epi64(pairs[0], pairs[1]);
+        second = _mm_unpacklo_epi64(pairs[2], pairs[3]);
+      } else {
+        // Bytes (pL pR cL cR) widened to (b - 128) x 256.
+        first = _mm_xor_si128(_mm_unpacklo_epi8(zero, _mm_unpacklo_epi32(pairs[0], pairs[1])), sign8);
+        second = _mm_xor_si128(_mm_unpacklo_epi8(zero, _mm_unpacklo_epi32(pairs[2], pairs[3])), sign8);
+      }
+      // (pL pR cL cR) to (pL cL pR cR) in each frame.
+      first = _mm_shufflehi_epi16(_mm_shufflelo_epi16(first, 0xD8), 0xD8);
+      second = _mm_shufflehi_epi16(_mm_shufflelo_epi16(second, 0xD8), 0xD8);
+      const __m128i left01 = blend(first, _mm_unpacklo_epi32(high, high), _mm_unpacklo_epi32(low, low));
+      const __m128i left23 = blend(second, _mm_unpackhi_epi32(high, high), _mm_unpackhi_epi32(low, low));
+      emit(i, _mm_packs_epi32(left01, left23));
+    } else {
+      __m128i all;
+      if constexpr (kSourceBits == 16) {
+        all = _mm_unpacklo_epi64(_mm_unpacklo_epi32(pairs[0], pairs[1]),
+                                 _mm_unpacklo_epi32(pairs[2], pairs[3]));
+      } else {
+        all = _mm_xor_si128(
+            _mm_unpacklo_epi8(zero, _mm_unpacklo_epi32(_mm_unpacklo_epi16(pairs[0], pairs[1]),
+                                                       _mm_unpacklo_epi16(pairs[2], pairs[3]))),
+            sign8);
+      }
+      const __m128i mono = blend(all, high, low);
+      emit(i, _mm_packs_epi32(mono, mono));
+    }
+  }
+  const int64_t frames = at >> kPhaseShift;
+  phase = static_cast<int32_t>((at & (kPhaseOne - 1)) + 1);
+  if (frames > 0) {
+    source += frames * kSourceAlign;
+    previousLeft = samples::LoadSample(source - kSourceAlign, kSourceBits);
+    if constexpr (kSourceChannels == 2) {
+      previousRight = samples::LoadSample(source - kSourceAlign + kSourceSample, kSourceBits);
+    }
+  }
+}
+#endif
 
 template <int kSourceBits, int kSourceChannels, int kOutputBits, int kOutputChannels, bool kMuted>
 unsigned long MixFrames(MixState& state, const unsigned char*& cursor, const unsigned char* end,
@@ -175,6 +304,70 @@ unsigned long MixFrames(MixState& state, const unsigned char*& cursor, const uns
       }
     }
 
+    // Away from the rate 1.0 path, runs of four frames whose source frames all lie in this
+    // region are interpolated into a small block and added as a rate-1 run; the frame-by-frame
+    // path below takes the region's first frames (the previous frame is not in memory there)
+    // and its last ones. Same samples either way.
+    if (step != kPhaseOne || phase != kPhaseOne) {
+      // Frames whose current source frame lies before `end`: phase - 1 + n x step stays
+      // below available x 2^27.
+      const int64_t available = (end - source) / kSourceAlign;
+      const int64_t reach = available * kPhaseOne - phase;
+      unsigned long count = reach >= 0 ? static_cast<unsigned long>(reach / step) : 0;
+      count = std::min(count, frames - done);
+      if constexpr (kMuted) {
+        // Nothing to add: only where the frames leave the source matters.
+        if (count > 0) {
+          const int64_t at = static_cast<int64_t>(phase) - 1 + static_cast<int64_t>(count) * step;
+          const int64_t taken = at >> kPhaseShift;
+          phase = static_cast<int32_t>((at & (kPhaseOne - 1)) + 1);
+          if (taken > 0) {
+            source += taken * kSourceAlign;
+            previousLeft = samples::LoadSample(source - kSourceAlign, kSourceBits);
+            if constexpr (kSourceChannels == 2) {
+              previousRight =
+                  samples::LoadSample(source - kSourceAlign + kSourceSample, kSourceBits);
+            }
+          }
+          done += count;
+          continue;
+        }
+      }
+#if defined(__SSE2__)
+      if constexpr (!kMuted && std::endian::native == std::endian::little) {
+        count = source != cursor ? std::min(count, kInterpolateChunk) & ~3ul : 0;
+        if (count > 0) {
+          unsigned char* const at = out + done * kOutputAlign;
+          if (kOutputBits == 16 && kOutputChannels == 2 && leftGain <= 32767 &&
+              rightGain <= 32767) {
+            // Straight into the output, the common case.
+            const __m128i gains = StereoGains(leftGain, rightGain);
+            InterpolateFour<kSourceBits, kSourceChannels>(
+                phase, step, source, count, previousLeft, previousRight,
+                [&](unsigned long i, __m128i values) {
+                  AddFourStereo16(kSourceChannels == 2 ? values : _mm_unpacklo_epi16(values, values),
+                                  gains, at + i * 4);
+                });
+          } else {
+            alignas(16) int16_t samples[kInterpolateChunk * kSourceChannels];
+            InterpolateFour<kSourceBits, kSourceChannels>(
+                phase, step, source, count, previousLeft, previousRight,
+                [&](unsigned long i, __m128i values) {
+                  if constexpr (kSourceChannels == 2) {
+                    _mm_store_si128(reinterpret_cast<__m128i*>(samples + i * 2), values);
+                  } else {
+                    _mm_storel_epi64(reinterpret_cast<__m128i*>(samples + i), values);
+                  }
+                });
+            AddRun<16, kSourceChannels, kOutputBits, kOutputChannels>(
+                reinterpret_cast<const unsigned char*>(samples), at, count, leftGain, rightGain);
+          }
+          done += count;
+          continue;
+        }
+      }
+#endif
+    }
     phase += step;
     bool ranOut = false;
     while (phase > kPhaseOne) {

@@ -5,6 +5,7 @@
 #include <sonark/load/peaks.h>
 #include <sonark/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
+#include <sonark/model/session_report.h>
 #include <sonark/model/sound_group.h>
 #include <sonark/tests/session_test_support.h>
 #include <tarnell/file_obj.h>
@@ -152,6 +153,14 @@ TEST_F(SessionFileTest, GroupWithOneSoundByReferenceIsStoredByteForByte) {
   EXPECT_STREQ(reinterpret_cast<const char*>(bytes.data() + sound + 8), "a");
   EXPECT_EQ(Get32(bytes, sound + 524), 400u);
   EXPECT_EQ(Get32(bytes, sound + 528), 1u);
+  // In the bytes earlier versions leave zero: the sizes of the file and of its sound data.
+  EXPECT_EQ(Get32(bytes, sound + 532), 0x1234567Bu);
+  EXPECT_EQ(Get32(bytes, sound + 536), 3244u);
+  EXPECT_EQ(Get32(bytes, sound + 540), 0u);
+  EXPECT_EQ(Get32(bytes, sound + 544), 3200u);
+  EXPECT_EQ(Get32(bytes, sound + 548), 0u);
+  EXPECT_EQ(std::vector<unsigned char>(bytes.begin() + sound + 552, bytes.begin() + sound + 584),
+            std::vector<unsigned char>(32, 0));
   const size_t ref = sound + 584 + 132 + 8;
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data() + ref - 8), 4), "sref");
   EXPECT_STREQ(reinterpret_cast<const char*>(bytes.data() + ref), "\\a.wav");
@@ -473,6 +482,45 @@ TEST_F(SessionFileTest, SoundThatCannotBeLoadedIsLeftOutAndReported) {
   DeleteAtom(&third);
 }
 
+TEST_F(SessionFileTest, AFileReplacedSinceTheSaveIsReportedWithWhatChanged) {
+  OneSound();
+  Bytes bytes;
+  ASSERT_EQ(SaveSession(root_, Path("s.sgp"), &bytes), 1);
+  auto load = [&](sonark::SessionLoadReport* report) {
+    DeleteAtom(&loaded_);
+    loaded_ = new LoggingGroup(&log_);
+    sonark::SessionLoadScope scope(report);
+    EXPECT_EQ(LoadSessionFile(loaded_, Path("s.sgp")), 1);
+    CAudioAtom* sound = static_cast<CSoundGroup*>(loaded_)->GetAtom(0, nullptr);
+    return sound != nullptr ? static_cast<CPCMSound*>(sound)->FileChangedSinceSave() : -1;
+  };
+
+  sonark::SessionLoadReport same;
+  EXPECT_EQ(load(&same), 0);
+  EXPECT_TRUE(same.changed.empty());
+
+  ASSERT_TRUE(WriteWave(Path("a.wav"), 500));
+  sonark::SessionLoadReport shorter;
+  EXPECT_EQ(load(&shorter), 1);
+  ASSERT_EQ(shorter.changed.size(), 1u);
+  EXPECT_EQ(shorter.changed[0].name, "a");
+  EXPECT_EQ(shorter.changed[0].path, Path("a.wav"));
+  EXPECT_EQ(shorter.changed[0].savedDataBytes, 3200);
+  EXPECT_EQ(shorter.changed[0].dataBytes, 2000);
+  EXPECT_EQ(shorter.changed[0].savedFileBytes, 3244);
+  EXPECT_EQ(shorter.changed[0].fileBytes, 2044);
+  EXPECT_FALSE(shorter.Damaged());
+
+  // A session of an earlier version recorded nothing to compare with.
+  const size_t sound = FindChunk(bytes, "atom", 1) + 8;
+  std::fill(bytes.begin() + static_cast<long>(sound) + 532,
+            bytes.begin() + static_cast<long>(sound) + 584, 0);
+  ASSERT_TRUE(WriteFile(Path("s.sgp"), bytes));
+  sonark::SessionLoadReport earlier;
+  EXPECT_EQ(load(&earlier), 0);
+  EXPECT_TRUE(earlier.changed.empty());
+}
+
 TEST_F(SessionFileTest, EmbeddedSoundsCarryTheirDataAndLoadBack) {
   OneSound();
   Bytes bytes;
@@ -532,6 +580,60 @@ TEST_F(SessionFileTest, TruncatedSessionsAreRefusedAtEveryLength) {
   }
 }
 
+TEST_F(SessionFileTest, TruncatedSessionsSalvageEveryWholeSoundAndSayWhereTheFileEnds) {
+  OneSound();
+  CSoundGroup* inner = Group("inner", "", "01/01/01  01:01:01");
+  Place(Sound("b.wav", "b"), inner, 0);
+  Finish(inner);
+  Place(inner, root_, 120);
+  Finish(root_);
+  Bytes bytes;
+  ASSERT_EQ(SaveSession(root_, "", &bytes), 1);
+  const std::string a = Describe(static_cast<CSoundGroup*>(root_)->GetAtom(0, nullptr));
+  const size_t bStart = FindChunk(bytes, "sndc", 1) - 8;
+
+  int sounds = 0;
+  for (size_t length = 0; length < bytes.size(); ++length) {
+    SCOPED_TRACE(length);
+    const Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(length));
+    CAudioAtom* group = new LoggingGroup(&log_);
+    sonark::SessionLoadReport report;
+    int result = 0;
+    {
+      sonark::SessionLoadScope scope(&report);
+      result = LoadSessionBytes(group, cut);
+    }
+    auto* loaded = static_cast<CSoundGroup*>(group);
+    if (result == 1) {
+      EXPECT_TRUE(report.Damaged());
+      // The file's end is said once, by the innermost list it cuts.
+      int ends = 0;
+      for (const auto& skip : report.skipped) ends += skip.detail.find("the file ends") == 0;
+      EXPECT_EQ(ends, 1);
+      // What came back never shrinks as more of the file is there, and is whole.
+      const int now = loaded->NumAtoms(kAtomTypeSound, 1);
+      EXPECT_GE(now, sounds);
+      sounds = now;
+      if (loaded->NumAtoms(kAtomTypeMembers, 0) > 0) {
+        EXPECT_EQ(Describe(loaded->GetAtom(0, nullptr)), a);
+      }
+      if (length > bStart + 100) {
+        ASSERT_FALSE(report.skipped.empty());
+        EXPECT_EQ(report.skipped[0].group, "\"inner\" (item 2)");
+        EXPECT_EQ(report.skipped[0].record, 1);
+        EXPECT_EQ(report.skipped[0].kind, "sound");
+        EXPECT_EQ(report.skipped[0].name, "b");
+      }
+    } else {
+      // Only a file that ends before the root's own records is refused whole.
+      EXPECT_LT(length, FindChunk(bytes, "sgdt")) << std::hex << platform::last_error();
+      EXPECT_EQ(loaded->NumAtoms(kAtomTypeMembers, 0), 0);
+    }
+    DeleteAtom(&group);
+  }
+  EXPECT_EQ(sounds, 1);
+}
+
 // Sessions put together chunk by chunk, for what our writer never produces.
 class DamagedSessionTest : public SessionFileTest {
  protected:
@@ -549,9 +651,11 @@ class DamagedSessionTest : public SessionFileTest {
     return out;
   }
 
-  static void Atom(CRIFF& riff, long recordBytes = 584, bool withMap = true) {
+  static void Atom(CRIFF& riff, long recordBytes = 584, bool withMap = true,
+                   const std::string& name = "") {
     Bytes record(static_cast<size_t>(recordBytes), 0);
     if (recordBytes >= 584) Put32(record, 520, kAtomMark);
+    std::memcpy(record.data() + 8, name.data(), name.size());
     riff.WriteSubChunk(FourCC("atom"), record.data(), recordBytes);
     if (withMap) {
       Bytes map(4, 0);
@@ -620,6 +724,58 @@ TEST_F(DamagedSessionTest, CountsThatDoNotMatchTheListsAreRefused) {
     });
     ExpectRefused(bytes, sonark::kErrSessionDamaged);
   }
+}
+
+TEST_F(DamagedSessionTest, ASalvagingLoadLeavesOutWhatIsDamagedAndSaysWhere) {
+  const Bytes bytes = Build([&](CRIFF& riff) {
+    Open(riff, "sgrp");
+    Atom(riff);
+    Count(riff, 3);  // one too few
+    SoundRef(riff, Path("a.wav"));
+    Open(riff, "sndc");  // a record cut short
+    Atom(riff, 560, true, "broken");
+    riff.Ascend();
+    Open(riff, "sgrp");
+    Atom(riff, 584, true, "inner");
+    Count(riff, 2);  // one too many
+    SoundRef(riff, Path("b.wav"));
+    riff.Ascend();
+    SoundRef(riff, Path("b.wav"));
+    riff.Ascend();
+  });
+  ExpectRefused(bytes, sonark::kErrSessionDamaged);
+
+  log_ = LoadLog{};
+  sonark::SessionLoadReport report;
+  {
+    sonark::SessionLoadScope scope(&report);
+    ASSERT_EQ(LoadSessionBytes(loaded_, bytes), 1) << std::hex << platform::last_error();
+  }
+  auto* root = static_cast<CSoundGroup*>(loaded_);
+  EXPECT_EQ(root->NumAtoms(kAtomTypeSound, 0), 2);
+  ASSERT_EQ(root->NumAtoms(kAtomTypeGroup, 0), 1);
+  EXPECT_EQ(log_.opened, (std::vector<std::string>{Path("a.wav"), Path("b.wav")}));
+
+  ASSERT_EQ(report.skipped.size(), 3u);
+  EXPECT_EQ(report.skipped[0].group, "");
+  EXPECT_EQ(report.skipped[0].record, 2);
+  EXPECT_EQ(report.skipped[0].kind, "sound");
+  EXPECT_EQ(report.skipped[0].name, "broken");
+  EXPECT_EQ(report.skipped[0].code, sonark::kErrSessionDamaged);
+  EXPECT_EQ(report.skipped[1].group, "\"inner\" (item 3)");
+  EXPECT_EQ(report.skipped[1].record, 0);
+  EXPECT_EQ(report.skipped[1].detail, "it says it holds 2 item(s); 1 were found");
+  EXPECT_EQ(report.skipped[2].group, "");
+  EXPECT_EQ(report.skipped[2].detail, "it says it holds 3 item(s); 4 were found");
+
+  // What was salvaged saves as a whole session again.
+  Bytes again;
+  ASSERT_EQ(SaveSession(loaded_, "", &again), 1);
+  CAudioAtom* reloaded = new LoggingGroup(&log_);
+  EXPECT_EQ(LoadSessionBytes(reloaded, again), 1);
+  EXPECT_EQ(static_cast<CSoundGroup*>(reloaded)->NumAtoms(kAtomTypeMembers, 1),
+            root->NumAtoms(kAtomTypeMembers, 1));
+  DeleteAtom(&reloaded);
 }
 
 TEST_F(DamagedSessionTest, MissingOrShortRecordsAreRefused) {

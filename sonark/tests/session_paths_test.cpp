@@ -150,6 +150,33 @@ TEST_F(SessionPathsTest, WindowsPathsAndThingsThatAreNoFilesGoToTheMissingFileSe
   }
 }
 
+TEST_F(SessionPathsTest, AFileNameWithABackslashIsStoredAbsoluteAndFoundAgain) {
+  Bytes bytes;
+  ASSERT_EQ(SaveWithSound(Path("s.sgp"), Path("take\\1.wav"), &bytes), 1);
+  EXPECT_EQ(StoredPath(bytes), Path("take\\1.wav"));
+  EXPECT_EQ(Load(Path("s.sgp")), 1);
+  EXPECT_EQ(log_.opened, std::vector<std::string>{Path("take\\1.wav")});
+  EXPECT_TRUE(log_.missing.empty());
+}
+
+// Opening a pipe that nobody writes would wait for ever; a device is no sound.
+TEST_F(SessionPathsTest, APipeOrADeviceAsASoundIsRefusedWithoutOpeningIt) {
+  Bytes bytes;
+  ASSERT_EQ(SaveWithSound(Path("s.sgp"), Path("a.wav"), &bytes), 1);
+  ASSERT_EQ(mkfifo(Path("pipe.wav").c_str(), 0600), 0);
+  const size_t ref = FindChunk(bytes, "sref") + 8;
+  for (const std::string& stored : {Path("pipe.wav"), std::string("/dev/zero")}) {
+    SCOPED_TRACE(stored);
+    std::memset(bytes.data() + ref, 0, 260);
+    std::memcpy(bytes.data() + ref, stored.data(), stored.size());
+    ASSERT_TRUE(WriteFile(Path("s.sgp"), bytes));
+    log_ = LoadLog{};
+    EXPECT_EQ(Load(Path("s.sgp")), 0);
+    EXPECT_EQ(log_.errors, std::vector<unsigned long>{sonark::kErrNotRegularFile});
+    EXPECT_TRUE(log_.opened.empty());
+  }
+}
+
 TEST_F(SessionPathsTest, PathsThatDoNotFitTheRecordAreRefusedWhenSaving) {
   // "\<120 characters>\<133 characters>.wav" is 259 characters: the longest that fits.
   const std::string folder(120, 'f');
@@ -163,6 +190,27 @@ TEST_F(SessionPathsTest, PathsThatDoNotFitTheRecordAreRefusedWhenSaving) {
   EXPECT_EQ(platform::last_error(), sonark::kErrSoundPathTooLong);
   // Nothing of the sound was written: its group stops at the failure.
   EXPECT_EQ(FindChunk(bytes, "sndc"), std::string::npos);
+
+  // The sound that stops the save can be named to the user.
+  CAudioAtom* root = new CSoundGroup();
+  CAudioAtom* fits = SoundOf(Path(folder + "/" + name + ".wav"));
+  CPCMSound* tooLong = SoundOf(Path(folder + "/" + name + "n.wav"));
+  ASSERT_NE(tooLong, nullptr);
+  Place(fits, root, 0);
+  tooLong->AddReference();
+  Place(tooLong, root, 10);
+  auto* file = new CFileObj();
+  ASSERT_EQ(file->Create(Path("s.sgp").c_str()), 1);
+  CRIFF riff;
+  ASSERT_EQ(riff.Create(file, tarnell::FourCC("sess")), 1);
+  EXPECT_EQ(FindSoundThatCannotBeStored(root, &riff), tooLong);
+  EXPECT_EQ(platform::last_error(), sonark::kErrSoundPathTooLong);
+  riff.Close();
+  CRefObj* held = file;
+  DeleteRefObject(&held);
+  CAudioAtom* mine = tooLong;
+  DeleteAtom(&mine);
+  DeleteAtom(&root);
 }
 
 TEST_F(SessionPathsTest, SoundWithoutAFileCannotBeStoredByReference) {
