@@ -1,9 +1,14 @@
-// quarl-cli render IN OUT.wav [--from MS] [--to MS] [--rate HZ] [--channels N] [--bits N]
+// quarl-cli render [options] IN OUT.wav: option parsing (render_options), loading, format
+// choice, size check, then the mixer into a chain of small sinks (render_sinks).
 #include <cli/commands.h>
 #include <cli/interrupt.h>
+#include <cli/open_files.h>
 #include <cli/progress.h>
+#include <cli/render_options.h>
+#include <cli/render_sinks.h>
 #include <cli/safe_replace.h>
 #include <cli/session_io.h>
+#include <cli/terminal_text.h>
 #include <platform/last_error.h>
 #include <quarl/timeline/session_atoms.h>
 #include <sonark/export/conv_file_format.h>
@@ -11,228 +16,249 @@
 #include <sonark/load/music_info.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/pcm_mixer.h>
+#include <sys/statvfs.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-void Usage(FILE* out) {
-  fputs(
-      "usage: quarl-cli render IN OUT.wav [--from MS] [--to MS] [--rate HZ] [--channels N]\n"
-      "                        [--bits N]\n"
-      "\n"
-      "Renders a session (.sgp) or a single sound to a wave file. Without options the whole\n"
-      "session is rendered in its best format; --from and --to choose a stretch of the time\n"
-      "line in milliseconds, --rate (8000-48000), --channels (1 or 2) and --bits (8 or 16)\n"
-      "the output format. Sounds that cannot be found are listed and nothing is rendered.\n"
-      "Ctrl-C stops the render and deletes the partial file.\n",
-      out);
+// The largest file a wave's 32-bit sizes can describe.
+constexpr double kWaveLimitBytes = 4294967295.0;
+// Room for the headers and the information list on top of the sound data.
+constexpr double kOverheadBytes = 4096.0;
+
+void Report(const std::string& what, const std::string& text) {
+  fprintf(stderr, "quarl-cli render: %s: %s\n", TerminalText(what).c_str(),
+          TerminalText(text).c_str());
 }
 
-bool ParseNumber(const char* text, long low, long high, long* out) {
-  char* end = nullptr;
-  errno = 0;
-  long value = strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
-  *out = value;
-  return true;
-}
+void Warn(const std::string& what, const std::string& text) { Report("warning: " + what, text); }
 
-// Everything the sink needs: where the blocks go, which leading bytes to skip (--from) and how
-// to show progress.
-struct RenderSink {
-  CConv2WaveFile* writer = nullptr;
-  long skip_bytes = 0;
-  double total_bytes = 0;
-  double done_bytes = 0;
-  ProgressBar* progress = nullptr;
-  bool write_failed = false;
-};
-
-TDataWriteCode WriteBlock(void* data, long* length, void* context) {
-  auto* sink = static_cast<RenderSink*>(context);
-  if (Interrupted()) return dwcStop;
-  unsigned char* bytes = static_cast<unsigned char*>(data);
-  long count = *length;
-  sink->done_bytes += static_cast<double>(count);
-  if (sink->skip_bytes > 0) {
-    long skipped = std::min(sink->skip_bytes, count);
-    sink->skip_bytes -= skipped;
-    bytes += skipped;
-    count -= skipped;
-  }
-  if (count > 0) {
-    long written = 0;
-    if (sink->writer->WriteStreamData(bytes, count, &written) < 0 || written != count) {
-      sink->write_failed = true;
-      return dwcStop;
-    }
-  }
-  sink->progress->Update(sink->done_bytes, sink->total_bytes);
-  return dwcNextBlock;
-}
-
-}  // namespace
-
-int RunRender(int argc, char** argv) {
-  std::vector<const char*> files;
-  long from = 0, to = -1, rate = 0, channels = 0, bits = 0;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-      Usage(stdout);
-      return kExitOk;
-    }
-    bool ok = true;
-    if (strncmp(arg, "--", 2) == 0) {
-      if (i + 1 >= argc) {
-        ok = false;
-      } else if (strcmp(arg, "--from") == 0) {
-        ok = ParseNumber(argv[++i], 0, 0x7FFFFFFF, &from);
-      } else if (strcmp(arg, "--to") == 0) {
-        ok = ParseNumber(argv[++i], 0, 0x7FFFFFFF, &to);
-      } else if (strcmp(arg, "--rate") == 0) {
-        ok = ParseNumber(argv[++i], 8000, 48000, &rate);
-      } else if (strcmp(arg, "--channels") == 0) {
-        ok = ParseNumber(argv[++i], 1, 2, &channels);
-      } else if (strcmp(arg, "--bits") == 0) {
-        ok = ParseNumber(argv[++i], 8, 16, &bits) && (bits == 8 || bits == 16);
-      } else {
-        ok = false;
-      }
-      if (!ok) {
-        fprintf(stderr, "quarl-cli render: bad option '%s'\n", arg);
-        Usage(stderr);
-        return kExitUsage;
-      }
-    } else {
-      files.push_back(arg);
-    }
-  }
-  if (files.size() != 2 || (to >= 0 && to <= from)) {
-    Usage(stderr);
-    return kExitUsage;
-  }
-  const std::string in = files[0];
-  const std::string out = files[1];
-  // From here on Ctrl-C must go through the cleanup below: a signal that killed the process
-  // between creating the temporary output and the render would leave it behind.
-  InstallInterruptHandler();
-
-  // The time line to render: a session as stored, or one sound at 0.
+struct RootHolder {
   SessionRootGroup* root = new SessionRootGroup();
-  auto release_root = [&root] {
+  RootHolder() = default;
+  RootHolder(const RootHolder&) = delete;
+  RootHolder& operator=(const RootHolder&) = delete;
+  ~RootHolder() {
     CAudioAtom* held = root;
     DeleteAtom(&held);
-  };
-  std::vector<LoadProblem> problems;
-  if (IsSessionFile(in)) {
+  }
+};
+
+bool OutOfOpenFiles(const LoadProblem& problem) {
+  return problem.reason == DescribeError(EMFILE) || problem.reason == DescribeError(ENFILE);
+}
+
+// Fills `root` with the time line to render: a session as stored, or one sound at 0. False
+// (after saying why) when it cannot be rendered as asked.
+bool LoadTimeline(const RenderOptions& options, SessionRootGroup* root) {
+  SessionReport report;
+  if (IsSessionFile(options.in)) {
     std::string error;
-    if (!OpenSession(in, root, &problems, &error)) {
-      fprintf(stderr, "quarl-cli render: %s: %s\n", in.c_str(), error.c_str());
-      release_root();
-      return kExitFailure;
+    if (!OpenSession(options.in, root, &report, &error)) {
+      Report(options.in, error);
+      return false;
     }
   } else {
     LoadProblem problem;
-    BarSound* sound = LoadSound(in, &problem);
+    BarSound* sound = LoadSound(options.in, &problem);
     if (sound == nullptr) {
-      problems.push_back(problem);
+      report.missing.push_back(problem);
     } else {
       sound->Add(root, 0);
       CAudioAtom* creator = sound;
       DeleteAtom(&creator);
     }
   }
-  if (!problems.empty()) {
-    for (const LoadProblem& p : problems)
-      fprintf(stderr, "quarl-cli render: %s: %s\n", p.what.c_str(), p.reason.c_str());
-    fprintf(stderr, "quarl-cli render: %s: %zu sound(s) could not be loaded; nothing rendered\n",
-            in.c_str(), problems.size());
-    release_root();
-    return kExitFailure;
+  for (const LoadProblem& p : report.changed) Warn(p.what, p.reason);
+  if (report.Damaged()) {
+    for (const LoadProblem& p : report.skipped)
+      options.salvage ? Warn(p.what, p.reason) : Report(p.what, p.reason);
+    if (!options.salvage) {
+      Report(options.in,
+             "the session is damaged; nothing rendered (--salvage renders what can be read)");
+      return false;
+    }
   }
-
-  if (Interrupted()) {
-    fprintf(stderr, "quarl-cli render: %s: interrupted; nothing rendered\n", in.c_str());
-    release_root();
-    return kExitFailure;
+  if (!report.missing.empty()) {
+    bool out_of_files = false;
+    for (const LoadProblem& p : report.missing) {
+      Report(p.what, p.reason);
+      out_of_files = out_of_files || OutOfOpenFiles(p);
+    }
+    if (out_of_files) {
+      Report(options.in, "more sounds than this process may open files (limit " +
+                             std::to_string(OpenFileLimit()) +
+                             ", raised to the hard limit already); raise it with 'ulimit -Hn' "
+                             "as root; nothing rendered");
+    } else {
+      Report(options.in, std::to_string(report.missing.size()) +
+                             " sound(s) could not be loaded; nothing rendered");
+    }
+    return false;
   }
+  return true;
+}
 
-  // The output format: the session's best format unless the options say otherwise.
+// The output format: the session's best format unless the options say otherwise.
+tWAVEFORMATEX ChooseFormat(SessionRootGroup* root, const RenderOptions& options) {
   tWAVEFORMATEX format = root->BestFormat();
   format.wFormatTag = kWaveFormatPcm;
   format.cbSize = 0;
-  if (rate) format.nSamplesPerSec = static_cast<uint32_t>(rate);
-  if (channels) format.nChannels = static_cast<uint16_t>(channels);
-  if (bits) format.wBitsPerSample = static_cast<uint16_t>(bits);
+  if (options.rate) format.nSamplesPerSec = static_cast<uint32_t>(options.rate);
+  if (options.channels) format.nChannels = static_cast<uint16_t>(options.channels);
+  if (options.bits) format.wBitsPerSample = static_cast<uint16_t>(options.bits);
   ValidateFormat(&format, kWaveFormatPcm);
+  return format;
+}
 
-  long end = to >= 0 ? to : SessionEnd(root);
-  if (end <= from) end = from;
-  RenderSink sink;
-  // Whole frames of the stretch before --from are rendered and dropped, so the cut is exact.
-  sink.skip_bytes = static_cast<long>(static_cast<double>(from) * format.nSamplesPerSec / 1000.0) *
-                    format.nBlockAlign;
-  sink.total_bytes = static_cast<double>(end) * format.nAvgBytesPerSec / 1000.0;
+std::string Megabytes(double bytes) {
+  char text[32];
+  snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  return text;
+}
 
-  SafeReplace target(out);
+// Refuses, before anything is written, a render that a wave file cannot hold or that the
+// disk has no room for.
+bool CheckSize(CConv2WaveFile& writer, CConv2FileFormat& target_format, tWAVEFORMATEX& format,
+               long length_ms, const SafeReplace& target, std::string* error) {
+  const double bytes =
+      writer.GetBytesToWrite(&target_format, &format, static_cast<double>(length_ms)) +
+      kOverheadBytes;
+  // Devices and FIFOs take a stream of any length, its sizes marked unknown.
+  if (target.Direct()) return true;
+  if (bytes > kWaveLimitBytes) {
+    *error = "the render would take " + Megabytes(bytes) +
+             ", more than a wave file can hold (4 GB); choose a shorter stretch (--from, --to) "
+             "or a smaller format";
+    return false;
+  }
+  struct statvfs disk {};
+  if (statvfs(FolderOf(target.TempPath()).c_str(), &disk) == 0) {
+    const double free_bytes = static_cast<double>(disk.f_bavail) * disk.f_frsize;
+    if (bytes > free_bytes) {
+      *error = "the render needs " + Megabytes(bytes) + " but the disk has " +
+               Megabytes(free_bytes) + " free";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Mixes `root` from 0 to `end` ms into `writer`, keeping what lies from `from` on, and
+// finishes the file. False with `error` set when any step fails.
+bool WriteRender(SessionRootGroup* root, tWAVEFORMATEX& format, long from, long end,
+                 CConv2WaveFile& writer, std::string* error) {
+  WriteSink write(writer);
+  // Whole frames of the stretch before `from` are rendered and dropped, so the cut is exact.
+  SkipSink skip(write,
+                static_cast<long>(static_cast<double>(from) * format.nSamplesPerSec / 1000.0) *
+                    format.nBlockAlign);
+  ProgressBar bar("rendering");
+  ProgressSink progress(skip, bar, static_cast<double>(end) * format.nAvgBytesPerSec / 1000.0);
+  CPCMMixer mixer(nullptr);
+  const int mixed = mixer.MixToDataSink(root, FeedSink, &progress, &format, end, -1);
+  const unsigned long code = platform::last_error();
+  bar.Finish();
+  if (Interrupted()) {
+    *error = InterruptReason();
+    return false;
+  }
+  if (write.Failed()) {
+    *error = DescribeError(write.Error());
+    return false;
+  }
+  if (!mixed) {
+    *error = DescribeError(code);
+    return false;
+  }
+  if (writer.EndWriteStream() < 0) {
+    *error = DescribeError(platform::last_error());
+    return false;
+  }
+  return true;
+}
+
+bool WriteInformation(CConv2WaveFile& writer, const std::string& out, std::string* error) {
+  TMusicInfo info;
+  char title[1024];
+  CreateDefaultTagTitleString(out.c_str(), title, sizeof title);
+  sonark::SetMusicInfoText(info.title, title);
+  int ok = 0;
+  if (writer.FinalData(nullptr, "Tessel quarl-cli", &ok, &info) < 0 || !ok) {
+    *error = DescribeError(platform::last_error());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunRender(int argc, char** argv) {
+  RenderOptions options;
+  if (int status = ParseRenderOptions(argc, argv, &options); status >= 0) return status;
+
+  SafeReplace target(options.out);
+  std::string error;
+  if (!target.Usable(&error)) {
+    Report(options.out, error);
+    return kExitFailure;
+  }
+  SweepLeftovers(FolderOf(target.Resolved()));
+  // From here on a signal must go through the cleanup below: one that killed the process
+  // between creating the temporary output and the render would leave it behind.
+  InstallInterruptHandler();
+
+  RootHolder holder;
+  if (!LoadTimeline(options, holder.root)) return kExitFailure;
+  if (Interrupted()) {
+    Report(options.in, std::string(InterruptReason()) + "; nothing rendered");
+    return kExitFailure;
+  }
+  const long session_end = SessionEnd(holder.root);
+  if (options.from >= session_end) {
+    Report(options.in, "--from " + std::to_string(options.from) + " is at or past the end (" +
+                           std::to_string(session_end) + " ms); nothing rendered");
+    return kExitFailure;
+  }
+  const long end = options.to >= 0 ? options.to : session_end;
+
+  tWAVEFORMATEX format = ChooseFormat(holder.root, options);
   CConv2FileFormat target_format(kWaveFormatPcm);
   target_format.nChannels = format.nChannels;
   target_format.nSamplesPerSec = format.nSamplesPerSec;
   target_format.wBitsPerSample = format.wBitsPerSample;
   target_format.CalcBlockAlignNAvgBytesPerSec();
+
   CConv2WaveFile* writer = new CConv2WaveFile();
-  sink.writer = writer;
-  int status = kExitOk;
-  std::string error;
-  if (!writer->Create(target.TempPath().c_str(), &target_format, &format)) {
+  bool ok = CheckSize(*writer, target_format, format, end - options.from, target, &error);
+  bool created = false;
+  if (ok && !(created = writer->Create(target.TempPath().c_str(), &target_format, &format))) {
     error = DescribeError(platform::last_error());
-    status = kExitFailure;
+    ok = false;
   }
-  if (status == kExitOk) {
-    ProgressBar progress("rendering");
-    sink.progress = &progress;
-    CPCMMixer mixer(nullptr);
-    int mixed = mixer.MixToDataSink(root, WriteBlock, &sink, &format, end, -1);
-    unsigned long code = platform::last_error();
-    progress.Finish();
-    if (Interrupted()) {
-      error = "interrupted; partial file deleted";
-      status = kExitFailure;
-    } else if (!mixed || sink.write_failed) {
-      error = DescribeError(code);
-      status = kExitFailure;
-    }
-  }
-  if (status == kExitOk && writer->EndWriteStream() < 0) {
-    error = DescribeError(platform::last_error());
-    status = kExitFailure;
-  }
-  if (status == kExitOk) {
-    TMusicInfo info;
-    char title[1024];
-    CreateDefaultTagTitleString(out.c_str(), title, sizeof title);
-    sonark::SetMusicInfoText(info.title, title);
-    int ok = 0;
-    writer->FinalData(nullptr, "Tessel quarl-cli", &ok, &info);
-  }
+  ok = ok && WriteRender(holder.root, format, options.from, end, *writer, &error) &&
+       WriteInformation(*writer, options.out, &error);
   writer->Close();
   CRefObj* held = writer;
   DeleteRefObject(&held);
-  if (status == kExitOk && Interrupted()) {
-    error = "interrupted; partial file deleted";
-    status = kExitFailure;
+  if (ok && Interrupted()) {
+    error = InterruptReason();
+    ok = false;
   }
-  if (status == kExitOk && !target.Commit()) {
+  if (ok && !target.Commit()) {
     error = strerror(errno);
-    status = kExitFailure;
+    ok = false;
   }
-  if (status != kExitOk) fprintf(stderr, "quarl-cli render: %s: %s\n", out.c_str(), error.c_str());
-  release_root();
-  return status;
+  if (!ok) {
+    target.Discard();
+    if (created && !target.Direct()) error += "; partial file deleted";
+    Report(options.out, error);
+    return kExitFailure;
+  }
+  return kExitOk;
 }

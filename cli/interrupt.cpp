@@ -1,19 +1,32 @@
 #include <cli/interrupt.h>
 
 #include <csignal>
+#include <initializer_list>
 
 namespace {
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_signal = 0;
 
-void OnSignal(int) { g_interrupted = 1; }
+void OnSignal(int signal) { g_signal = signal; }
 }  // namespace
 
 void InstallInterruptHandler() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(signal, &action, nullptr);
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() { return g_signal != 0; }
+
+const char* InterruptReason() {
+  switch (g_signal) {
+    case SIGTERM:
+      return "terminated";
+    case SIGHUP:
+      return "hung up";
+    case SIGPIPE:
+      return "the reader of the output went away";
+    default:
+      return "interrupted";
+  }
+}

@@ -1,10 +1,12 @@
 // quarl-cli: the engine without a window.
 #include <cli/commands.h>
-#include <cli/session_io.h>
+#include <cli/open_files.h>
+#include <cli/side_files.h>
 #include <sonark/version.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -16,14 +18,15 @@ void print_usage(FILE* out) {
       "\n"
       "commands:\n"
       "  new OUT.sgp SOUND[@MS] ...   build a session of sounds and save it\n"
-      "  render IN OUT.wav [...]      render a session or a sound to a wave file\n"
+      "  render IN OUT.wav            render a session or a sound to a wave file\n"
       "  info FILE                    describe a sound or a session\n"
       "\n"
       "options:\n"
       "  --help       show this help and exit\n"
       "  --version    show the version and exit\n"
       "\n"
-      "Run 'quarl-cli <command> --help' for the options of a command.\n",
+      "Run 'quarl-cli <command> --help' for the options of a command. Side files (peaks)\n"
+      "are cached in ${XDG_CACHE_HOME:-~/.cache}/tessel/.\n",
       out);
 }
 
@@ -43,11 +46,12 @@ int main(int argc, char** argv) {
     printf("quarl-cli %s\n", SonarkVersionString());
     return kExitOk;
   }
-  UseTemporarySideFileFolder();
+  RaiseOpenFileLimit();
+  std::string warning;
+  if (!UseSideFileCache(&warning)) fprintf(stderr, "quarl-cli: warning: %s\n", warning.c_str());
   if (strcmp(first, "new") == 0) return RunNew(argc - 2, argv + 2);
   if (strcmp(first, "render") == 0) return RunRender(argc - 2, argv + 2);
   if (strcmp(first, "info") == 0) return RunInfo(argc - 2, argv + 2);
-  fprintf(stderr, "quarl-cli: unknown command '%s'\n", first);
-  print_usage(stderr);
+  fprintf(stderr, "quarl-cli: unknown command '%s' (see 'quarl-cli --help')\n", first);
   return kExitUsage;
 }

@@ -74,19 +74,6 @@ void DropFile(CFileObj*& file) {
 
 }  // namespace
 
-void UseTemporarySideFileFolder() {
-  const char* tmp = getenv("TMPDIR");
-  std::string folder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-  if (folder.back() != '/') folder += '/';
-  folder += "tessel-side-files-" + std::to_string(getuid());
-  // Another user's folder of that name is never written into.
-  struct stat info {};
-  if (mkdir(folder.c_str(), 0700) != 0 && (errno != EEXIST || lstat(folder.c_str(), &info) != 0 ||
-                                           !S_ISDIR(info.st_mode) || info.st_uid != getuid()))
-    return;
-  SetTempSndPath(folder.c_str());
-}
-
 std::string DescribeError(unsigned long code) {
   for (const CodeText& entry : kCodeTexts)
     if (entry.code == code) return entry.text;

@@ -17,11 +17,6 @@ struct LoadProblem {
 // Milliseconds of peaks per slice for the sounds the command line loads.
 constexpr long kCliMsPerPeak = 10;
 
-// Points the engine's side files (peaks, seek maps) at a folder of this user's own in the
-// system's temporary directory ($TMPDIR, else /tmp), as the program does by default, rather
-// than beside the sound files. Left as it is when that folder cannot be made ours.
-void UseTemporarySideFileFolder();
-
 // The text for an engine error code ("file not found", ...).
 std::string DescribeError(unsigned long code);
 

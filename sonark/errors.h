@@ -13,6 +13,11 @@ constexpr uint32_t kErrConverterUnavailable = 0x20000501;  // no converter for t
 constexpr uint32_t kErrConvertNotStarted = 0x20000502;     // not created, or no stream open
 constexpr uint32_t kErrConvertWrite = 0x20000503;          // output not completely written
 
+// Side-file paths.
+constexpr uint32_t kErrSidePathTooLong = 0x20000540;  // the side-file path would not fit
+constexpr uint32_t kErrSidePathInvalid = 0x20000541;  // no sound path to map, or none left
+constexpr uint32_t kErrSideFilesOff = 0x20000542;     // side files are turned off
+
 // Audio atom tree.
 constexpr uint32_t kErrInvalidAtomArgument = 0x200000C0;  // null or foreign atom, cycle, bad span
 constexpr uint32_t kErrTreeTooDeep = 0x200000C1;          // nesting beyond kMaxTreeDepth

@@ -1,9 +1,9 @@
 #include <platform/last_error.h>
+#include <sonark/errors.h>
 #include <sonark/temp_paths.h>
 #include <unistd.h>
 #include <utilities/directories.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -17,6 +17,7 @@ namespace {
 // destructible, so the state stays usable while the library unloads.
 std::mutex g_temp_lock;
 char g_temp_path[kTempSndPathLength + 1] = {};
+bool g_side_files_off = false;
 
 std::string CurrentTempSndPath() {
   std::lock_guard<std::mutex> guard(g_temp_lock);
@@ -82,7 +83,7 @@ void SetTempSndPath(const char* path) {
     stored += path;
     if (stored.back() != '/') stored += '/';
     if (stored.size() > static_cast<size_t>(kTempSndPathLength)) {
-      platform::set_last_error(ENAMETOOLONG);
+      platform::set_last_error(sonark::kErrSidePathTooLong);
       return;
     }
   }
@@ -96,7 +97,7 @@ void GetTempSndPath(char* out, long size) {
   size_t length = std::strlen(g_temp_path);
   if (length >= static_cast<size_t>(size)) {
     out[0] = '\0';
-    platform::set_last_error(ENAMETOOLONG);
+    platform::set_last_error(sonark::kErrSidePathTooLong);
     return;
   }
   std::memcpy(out, g_temp_path, length + 1);
@@ -107,12 +108,22 @@ int TempSndPathExists() {
   return g_temp_path[0] != '\0' ? 1 : 0;
 }
 
+void SetSideFilesOff(int off) {
+  std::lock_guard<std::mutex> guard(g_temp_lock);
+  g_side_files_off = off != 0;
+}
+
+int SideFilesOff() {
+  std::lock_guard<std::mutex> guard(g_temp_lock);
+  return g_side_files_off ? 1 : 0;
+}
+
 int MakeTempPath1(const char* path, const char* suffix, char* out, long maxLength, int create) {
   if (out == nullptr || maxLength <= 0) {
-    platform::set_last_error(EINVAL);
+    platform::set_last_error(sonark::kErrSidePathInvalid);
     return 0;
   }
-  if (path == nullptr) return Fail(out, EINVAL);
+  if (path == nullptr) return Fail(out, sonark::kErrSidePathInvalid);
   std::string joined = path;
   if (suffix != nullptr) joined += suffix;
   return MakeTempPath2(joined.c_str(), out, maxLength, create);
@@ -120,19 +131,22 @@ int MakeTempPath1(const char* path, const char* suffix, char* out, long maxLengt
 
 int MakeTempPath2(const char* path, char* out, long maxLength, int create) {
   if (out == nullptr || maxLength <= 0) {
-    platform::set_last_error(EINVAL);
+    platform::set_last_error(sonark::kErrSidePathInvalid);
     return 0;
   }
-  if (path == nullptr || path[0] == '\0') return Fail(out, EINVAL);
+  if (path == nullptr || path[0] == '\0') return Fail(out, sonark::kErrSidePathInvalid);
+  if (SideFilesOff()) return Fail(out, sonark::kErrSideFilesOff);
   std::string directory = CurrentTempSndPath();
   std::string result;
   if (directory.empty()) {
     result = path;
   } else {
     result = directory;
-    if (!SidePathBelow(path, result)) return Fail(out, EINVAL);
+    if (!SidePathBelow(path, result)) return Fail(out, sonark::kErrSidePathInvalid);
   }
-  if (result.size() >= static_cast<size_t>(maxLength)) return Fail(out, ENAMETOOLONG);
+  if (result.size() >= static_cast<size_t>(maxLength)) {
+    return Fail(out, sonark::kErrSidePathTooLong);
+  }
   std::memcpy(out, result.c_str(), result.size() + 1);
   // Creates every level followed by a '/', the side-file directory included; a level that
   // cannot be made shows when the side file is written.
@@ -145,6 +159,7 @@ namespace sonark::internal {
 void ResetTempSndPath() {
   std::lock_guard<std::mutex> guard(g_temp_lock);
   g_temp_path[0] = '\0';
+  g_side_files_off = false;
 }
 
 }  // namespace sonark::internal

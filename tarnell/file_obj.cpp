@@ -150,6 +150,13 @@ int CFileObj::Create(const char* path) {
   return 1;
 }
 
+int CFileObj::CreateWriteOnly(const char* path) {
+  if (!OpenStream(path, "wb")) return 0;
+  end_ = base_offset_ = position_ = 0;
+  SetWriteMode(1);
+  return 1;
+}
+
 long CFileObj::Read(char* buf, long count) {
   if (stream_ == nullptr || buf == nullptr || count <= 0) return 0;
   const long available = end_ - position_;

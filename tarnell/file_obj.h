@@ -48,6 +48,10 @@ class TARNELL_API CFileObj : public CRefObj {
   virtual int Open(const char* path, long baseOffset, int readWrite);
   // Creates or truncates the file, opened for reading and writing.
   virtual int Create(const char* path);
+  // Opens `path` for writing only, from its start, creating it when missing: for outputs that
+  // are written once front to back and cannot seek back, such as a FIFO (which waits here for
+  // its reader) or a character device. Not virtual, so the described slot order stays.
+  int CreateWriteOnly(const char* path);
 
   // Copies the path into `out`, which must hold kPathCapacity bytes.
   void GetFilePath(char* out);

@@ -58,8 +58,9 @@ struct Result {
   std::string err;
 };
 
-// A test's folder, which is also the working folder and $TMPDIR of every run, so side files
-// stay inside it and go with it. What the runs print is kept beside it.
+// A test's folder, which is also the working folder and $TMPDIR of every run; side files go
+// to a cache folder beside it ($XDG_CACHE_HOME), and what the runs print is kept beside it
+// too, so everything goes with it.
 class Folder {
  public:
   Folder() {
@@ -78,6 +79,9 @@ class Folder {
   Folder& operator=(const Folder&) = delete;
 
   const std::string& path() const { return path_; }
+  // $XDG_CACHE_HOME of the runs; side files go below it, in tessel/.
+  std::string CacheHome() const { return base_ + "/cache"; }
+  void SetCacheHome(const std::string& path) { cache_ = path; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   bool Exists(const std::string& name) const { return fs::exists(File(name)); }
 
@@ -96,8 +100,10 @@ class Folder {
     ++runs_;
     std::vector<std::string> env_text;
     for (char** e = environ; *e != nullptr; ++e)
-      if (strncmp(*e, "TMPDIR=", 7) != 0) env_text.emplace_back(*e);
+      if (strncmp(*e, "TMPDIR=", 7) != 0 && strncmp(*e, "XDG_CACHE_HOME=", 15) != 0)
+        env_text.emplace_back(*e);
     env_text.push_back("TMPDIR=" + path_);
+    env_text.push_back("XDG_CACHE_HOME=" + (cache_.empty() ? CacheHome() : cache_));
     std::vector<char*> env;
     for (std::string& e : env_text) env.push_back(e.data());
     env.push_back(nullptr);
@@ -139,6 +145,7 @@ class Folder {
 
   std::string base_;
   std::string path_;
+  std::string cache_;
   int runs_ = 0;
 };
 

@@ -69,7 +69,74 @@ TEST_F(NewCommand, SavesTheSoundsAtTheGivenOffsetsEachInItsOwnLane) {
   EXPECT_TRUE(Contains(info.out, "at 00:01:500  length 00:00:800")) << info.out;
   EXPECT_FALSE(Contains(info.out, "missing")) << info.out;
   EXPECT_TRUE(folder_.HiddenFiles().empty());
-  EXPECT_FALSE(folder_.Exists("a.wav.ipk")) << "side files belong in the temporary folder";
+}
+
+// Files with a name ending in `suffix` anywhere below `folder`.
+std::vector<std::string> FilesEndingIn(const std::string& folder, const std::string& suffix) {
+  std::vector<std::string> found;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored)) {
+    const std::string path = entry.path().string();
+    if (path.size() >= suffix.size() &&
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+      found.push_back(path);
+  }
+  return found;
+}
+
+// Side files are caches: they go below $XDG_CACHE_HOME/tessel/, and when that cannot be used
+// peaks are built in memory with a warning, never kept beside the user's sounds.
+TEST_F(NewCommand, KeepsSideFilesInTheCacheFolderOrInMemory) {
+  ASSERT_EQ(folder_.Run({"new", "s.sgp", "a.wav"}).status, 0);
+  EXPECT_EQ(FilesEndingIn(folder_.CacheHome() + "/tessel", "a.wav.ipk").size(), 1u);
+  EXPECT_TRUE(FilesEndingIn(folder_.path(), ".ipk").empty());
+
+  WriteBytes(folder_.File("not-a-folder"), {'x'});
+  folder_.SetCacheHome(folder_.File("not-a-folder"));
+  Result made = folder_.Run({"new", "t.sgp", "b.wav"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_TRUE(Contains(made.err, "warning")) << made.err;
+  EXPECT_TRUE(Contains(made.err, "in memory")) << made.err;
+  EXPECT_EQ(CountLines(made.err), 1) << made.err;
+  Result info = folder_.Run({"info", "t.sgp"});
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(FilesEndingIn(folder_.path(), ".ipk").empty());
+  EXPECT_TRUE(FilesEndingIn(folder_.path(), ".isk").empty());
+}
+
+// OUT is a session or nothing yet: a wave given there by mistake stays unless --force, a
+// read-only session stays. '--' ends the options, and a file whose whole name looks like
+// SOUND@MS is that file.
+TEST_F(NewCommand, ReplacesOnlySessionsUnlessForced) {
+  std::filesystem::copy_file(folder_.File("a.wav"), folder_.File("v.wav"));
+  const Bytes wave = ReadBytes(folder_.File("v.wav"));
+  Result made = folder_.Run({"new", "v.wav", "b.wav"});
+  EXPECT_EQ(made.status, 1);
+  EXPECT_EQ(CountLines(made.err), 1) << made.err;
+  EXPECT_TRUE(Contains(made.err, "--force")) << made.err;
+  EXPECT_EQ(ReadBytes(folder_.File("v.wav")), wave);
+
+  made = folder_.Run({"new", "--force", "v.wav", "b.wav"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const Bytes session = ReadBytes(folder_.File("v.wav"));
+  ASSERT_GE(session.size(), 12u);
+  EXPECT_EQ(memcmp(session.data() + 8, "sess", 4), 0);
+
+  std::filesystem::permissions(folder_.File("v.wav"), std::filesystem::perms::owner_read);
+  made = folder_.Run({"new", "--force", "v.wav", "c.wav"});
+  EXPECT_EQ(made.status, 1);
+  EXPECT_TRUE(Contains(made.err, "read-only")) << made.err;
+  EXPECT_EQ(ReadBytes(folder_.File("v.wav")), session);
+
+  std::filesystem::copy_file(folder_.File("c.wav"), folder_.File("take@2"));
+  std::filesystem::copy_file(folder_.File("c.wav"), folder_.File("--odd.wav"));
+  made = folder_.Run({"new", "--", "t.sgp", "take@2", "--odd.wav@5"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  Result info = folder_.Run({"info", "t.sgp"});
+  EXPECT_TRUE(Contains(info.out, "sound take@2")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "at 00:00:000")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "sound --odd.wav")) << info.out;
+  EXPECT_TRUE(folder_.HiddenFiles().empty());
 }
 
 // Offsets are kept as given even when a later sound starts first, and the same file may be

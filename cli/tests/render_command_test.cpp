@@ -1,5 +1,7 @@
 #include <cli/tests/cli_test_support.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -172,13 +174,147 @@ TEST_F(RenderCommand, RefusesBadOptionsAsUsageErrors) {
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args.size() > 3 ? args[3] : args.back());
-    EXPECT_EQ(folder_.Run(args).status, 2);
+    Result render = folder_.Run(args);
+    EXPECT_EQ(render.status, 2);
+    EXPECT_EQ(CountLines(render.err), 1) << render.err;
+  }
+  EXPECT_TRUE(Contains(folder_.Run(bad[7]).err, "--to 500 is not after --from 500"));
+
+  // Nothing to render is a failure with its reason, not an empty wave.
+  for (const char* from : {"1500", "99999"}) {
+    Result render = folder_.Run({"render", "s.sgp", "o.wav", "--from", from});
+    EXPECT_EQ(render.status, 1) << from;
+    EXPECT_TRUE(Contains(render.err, "past the end (1500 ms)")) << render.err;
+    EXPECT_EQ(CountLines(render.err), 1) << render.err;
   }
   EXPECT_FALSE(folder_.Exists("o.wav"));
+
+  // After '--' a name that looks like an option is a file.
+  Result render = folder_.Run({"render", "--", "s.sgp", "--to"});
+  EXPECT_EQ(render.status, 0) << render.err;
+  EXPECT_TRUE(ReadWave(folder_.File("--to")).ok);
 }
 
-// Ctrl-C stops a render through its cancel path: the partial file goes, a file of the same
-// name from before stays.
+// The output is replaced only where replacing is right: a link is followed and stays, a
+// file keeps its permissions, a read-only file or a folder is refused, a device or FIFO is
+// written directly (a wave streamed there has its sizes marked unknown).
+TEST_F(RenderCommand, WritesThroughLinksDevicesAndFifosAndKeepsPermissions) {
+  ASSERT_EQ(folder_.Run({"render", "s.sgp", "plain.wav"}).status, 0);
+  const Bytes plain = ReadBytes(folder_.File("plain.wav"));
+  const Bytes plain_data = ReadWave(folder_.File("plain.wav")).data;
+  auto data_of = [&](const std::string& name) { return ReadWave(folder_.File(name)).data; };
+  namespace fs = std::filesystem;
+
+  fs::create_directory(folder_.File("real"));
+  fs::create_symlink("real/target.wav", folder_.File("link.wav"));
+  fs::create_symlink("real/later.wav", folder_.File("dangling.wav"));
+  WriteBytes(folder_.File("real/target.wav"), {'o', 'l', 'd'});
+  for (const char* link : {"link.wav", "dangling.wav"}) {
+    SCOPED_TRACE(link);
+    Result render = folder_.Run({"render", "s.sgp", link});
+    ASSERT_EQ(render.status, 0) << render.err;
+    EXPECT_TRUE(fs::is_symlink(folder_.File(link)));
+  }
+  EXPECT_EQ(data_of("real/target.wav"), plain_data);
+  EXPECT_EQ(data_of("real/later.wav"), plain_data);
+
+  WriteBytes(folder_.File("private.wav"), {'o', 'l', 'd'});
+  fs::permissions(folder_.File("private.wav"), fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(folder_.Run({"render", "s.sgp", "private.wav"}).status, 0);
+  EXPECT_EQ(data_of("private.wav"), plain_data);
+  EXPECT_EQ(fs::status(folder_.File("private.wav")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  WriteBytes(folder_.File("locked.wav"), {'o', 'l', 'd'});
+  fs::permissions(folder_.File("locked.wav"), fs::perms::owner_read | fs::perms::group_read);
+  Result render = folder_.Run({"render", "s.sgp", "locked.wav"});
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Contains(render.err, "read-only")) << render.err;
+  EXPECT_EQ(ReadBytes(folder_.File("locked.wav")), Bytes({'o', 'l', 'd'}));
+  EXPECT_EQ(folder_.Run({"render", "s.sgp", "real"}).status, 1);
+
+  // A name as long as a name may be still leaves room for the temporary name.
+  const std::string long_name = std::string(246, 'n') + ".wav";
+  render = folder_.Run({"render", "s.sgp", long_name});
+  EXPECT_EQ(render.status, 0) << render.err;
+  EXPECT_EQ(data_of(long_name), plain_data);
+
+  render = folder_.Run({"render", "s.sgp", "/dev/null"});
+  EXPECT_EQ(render.status, 0) << render.err;
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  ASSERT_EQ(mkfifo(folder_.File("pipe").c_str(), 0600), 0);
+  Bytes streamed;
+  std::thread reader([&] { streamed = ReadBytes(folder_.File("pipe")); });
+  render = folder_.Run({"render", "s.sgp", "pipe"});
+  reader.join();
+  EXPECT_EQ(render.status, 0) << render.err;
+  EXPECT_TRUE(fs::is_fifo(folder_.File("pipe")));
+  ASSERT_EQ(streamed.size(), 46 + plain_data.size());
+  EXPECT_EQ(GetLe32(&streamed[4]), 0xFFFFFFFFu);
+  EXPECT_TRUE(std::equal(streamed.begin() + 8, streamed.begin() + 42, plain.begin() + 8));
+  EXPECT_EQ(GetLe32(&streamed[42]), 0xFFFFFFFFu);
+  EXPECT_TRUE(std::equal(streamed.begin() + 46, streamed.end(), plain_data.begin()));
+  EXPECT_TRUE(folder_.HiddenFiles().empty());
+}
+
+// A write the disk refuses, while the sound data goes out or at the closing chunks, fails
+// the render and deletes the partial file. A file size limit makes write() fail at a chosen
+// size, as a full disk does.
+TEST_F(RenderCommand, ARefusedWriteFailsAndLeavesNoPartialFile) {
+  ASSERT_EQ(folder_.Run({"render", "s.sgp", "whole.wav"}).status, 0);
+  const long data_end = 46 + 66150 * 4;  // headers and the sound data, before the INFO list
+  for (long limit : {data_end / 2, data_end + 10}) {
+    SCOPED_TRACE(limit);
+    rlimit old_limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit small = old_limit;
+    small.rlim_cur = static_cast<rlim_t>(limit);
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const pid_t pid = folder_.Start({"render", "s.sgp", "out.wav"});
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, SIG_DFL);
+    Result render = folder_.Wait(pid);
+    EXPECT_EQ(render.status, 1) << render.err;
+    EXPECT_EQ(CountLines(render.err), 1) << render.err;
+    EXPECT_TRUE(Contains(render.err, "partial file deleted")) << render.err;
+    EXPECT_FALSE(folder_.Exists("out.wav"));
+    EXPECT_TRUE(folder_.HiddenFiles().empty());
+  }
+}
+
+// What a wave file cannot hold is refused before anything is written.
+TEST_F(RenderCommand, RefusesARenderTooLargeForAWaveFile) {
+  ASSERT_EQ(folder_.Run({"new", "far.sgp", "a.wav@2000000000"}).status, 0);
+  Result render = folder_.Run({"render", "far.sgp", "far.wav"});
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Contains(render.err, "more than a wave file can hold (4 GB)")) << render.err;
+  EXPECT_FALSE(folder_.Exists("far.wav"));
+  EXPECT_TRUE(folder_.HiddenFiles().empty());
+}
+
+// Temporary files of renders that were killed outright are swept by a later render; those
+// of live processes and files that are not ours stay.
+TEST_F(RenderCommand, SweepsTheLeftoversOfKilledRenders) {
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  const std::string gone = ".old.wav.tmp-" + std::to_string(dead);
+  const std::string live = ".busy.wav.tmp-" + std::to_string(getpid());
+  const std::string foreign = ".notes.txt.tmp-" + std::to_string(dead);
+  WriteBytes(folder_.File(gone), {'R', 'I', 'F', 'F', 0, 0, 0, 0});
+  WriteBytes(folder_.File(live), {'R', 'I', 'F', 'F', 0, 0, 0, 0});
+  WriteBytes(folder_.File(foreign), {'n', 'o', 't', 'e'});
+  ASSERT_EQ(folder_.Run({"render", "s.sgp", "out.wav"}).status, 0);
+  EXPECT_FALSE(folder_.Exists(gone));
+  EXPECT_TRUE(folder_.Exists(live));
+  EXPECT_TRUE(folder_.Exists(foreign));
+}
+
+// Ctrl-C, SIGTERM and SIGHUP stop a render through its cancel path: the partial file goes, a
+// file of the same name from before stays.
 TEST(RenderInterrupt, StopsAndDeletesThePartialFile) {
   Folder folder;
   ASSERT_FALSE(folder.path().empty());
@@ -192,23 +328,28 @@ TEST(RenderInterrupt, StopsAndDeletesThePartialFile) {
   ASSERT_EQ(folder.Run(args).status, 0);
   WriteBytes(folder.File("out.wav"), {'k', 'e', 'e', 'p'});
 
-  pid_t pid = folder.Start(
-      {"render", "long.sgp", "out.wav", "--rate", "8000", "--channels", "1", "--bits", "8"});
-  ASSERT_GT(pid, 0);
-  // Interrupt once the render has begun writing.
-  bool writing = false;
-  for (int waited = 0; waited < 20000 && !writing; waited += 5) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    writing = !folder.HiddenFiles().empty();
+  const std::pair<int, const char*> signals[] = {
+      {SIGINT, "interrupted"}, {SIGTERM, "terminated"}, {SIGHUP, "hung up"}};
+  for (const auto& [signal, reason] : signals) {
+    SCOPED_TRACE(reason);
+    pid_t pid = folder.Start(
+        {"render", "long.sgp", "out.wav", "--rate", "8000", "--channels", "1", "--bits", "8"});
+    ASSERT_GT(pid, 0);
+    // Interrupt once the render has begun writing.
+    bool writing = false;
+    for (int waited = 0; waited < 20000 && !writing; waited += 5) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      writing = !folder.HiddenFiles().empty();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, signal);
+    Result render = folder.Wait(pid);
+    ASSERT_TRUE(writing) << "the render never started writing";
+    EXPECT_EQ(render.status, 1) << "-1: killed by the signal; 0: finished before it";
+    EXPECT_TRUE(Contains(render.err, reason)) << render.err;
+    EXPECT_EQ(ReadBytes(folder.File("out.wav")), Bytes({'k', 'e', 'e', 'p'}));
+    EXPECT_TRUE(folder.HiddenFiles().empty());
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  kill(pid, SIGINT);
-  Result render = folder.Wait(pid);
-  ASSERT_TRUE(writing) << "the render never started writing";
-  EXPECT_EQ(render.status, 1) << "-1: killed by the signal; 0: finished before it";
-  EXPECT_TRUE(Contains(render.err, "interrupted")) << render.err;
-  EXPECT_EQ(ReadBytes(folder.File("out.wav")), Bytes({'k', 'e', 'e', 'p'}));
-  EXPECT_TRUE(folder.HiddenFiles().empty());
 }
 
 // sox reads what we write, and we read what sox writes.

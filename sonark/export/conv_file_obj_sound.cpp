@@ -2,6 +2,7 @@
 #include <sonark/errors.h>
 #include <sonark/export/conv_file_format.h>
 #include <sonark/export/conv_file_obj.h>
+#include <sonark/export/conv_wave_file.h>
 #include <sonark/model/pcm_sound.h>
 
 // The operations that take a whole sound hand its parts to the operations on formats, music
@@ -29,4 +30,15 @@ int CConv2FileObj::WriteTag(const char* path, const char* encoderName, const cha
       object != nullptr && object->Type() == 1 ? static_cast<CFileObj*>(object) : nullptr;
   return WriteTag(path, encoderName, text, sound != nullptr ? sound->GetMusicInfo() : nullptr,
                   file);
+}
+
+int CConv2WaveFile::Create(const char* path, CConv2FileFormat* format, CPCMSound* sound) {
+  if (sound != nullptr) sound_length_ms_ = sound->Length(0);
+  return CConv2FileObj::Create(path, format, sound);
+}
+
+void CConv2WaveFile::GetTargetFormat(CConv2FileFormat* target, CConv2FileFormat* source,
+                                     CPCMSound* sound) {
+  if (sound != nullptr) sound_length_ms_ = sound->Length(0);
+  CConv2FileObj::GetTargetFormat(target, source, sound);
 }

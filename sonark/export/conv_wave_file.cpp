@@ -5,7 +5,9 @@
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/load/music_info.h>
 #include <sonark/render/buffer_format.h>
+#include <sonark/render/sample_convert.h>
 #include <sonark/strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -75,8 +77,14 @@ int CConv2WaveFile::Create(const char* path, CConv2FileFormat* format, tWAVEFORM
     platform::set_last_error(sonark::kErrConvertFormat);
     return 0;
   }
+  silence_ = sonark::samples::SilenceByte(wave.wBitsPerSample);
+  streaming_ = false;
+  struct stat target {};
+  if (path != nullptr && ::stat(path, &target) == 0 && !S_ISREG(target.st_mode) &&
+      !S_ISDIR(target.st_mode)) {
+    return StartStream(path, wave);
+  }
   if (!CFileObj::Create(path)) return 0;
-  silence_ = wave.wBitsPerSample == 8 ? 128 : 0;
   if (!StartRiff() ||
       !riff_.WriteSubChunk(FourCC("fmt "), &wave, static_cast<long>(sizeof(wave))) ||
       !riff_.StartWriteStream(FourCC("data"))) {
@@ -89,6 +97,33 @@ int CConv2WaveFile::Create(const char* path, CConv2FileFormat* format, tWAVEFORM
   return 1;
 }
 
+int CConv2WaveFile::StartStream(const char* path, const tWAVEFORMATEX& wave) {
+  if (!CFileObj::CreateWriteOnly(path)) return 0;
+  streaming_ = true;
+  constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+  unsigned char header[kStreamHeaderBytes];
+  std::memcpy(header, "RIFF", 4);
+  PutLe32(header + 4, kUnknownSize);
+  std::memcpy(header + 8, "WAVEfmt ", 8);
+  PutLe32(header + 16, sizeof(wave));
+  std::memcpy(header + 20, &wave, sizeof(wave));
+  std::memcpy(header + 20 + sizeof(wave), "data", 4);
+  PutLe32(header + 24 + sizeof(wave), kUnknownSize);
+  if (CFileObj::Write(reinterpret_cast<const char*>(header), kStreamHeaderBytes) !=
+      kStreamHeaderBytes) {
+    platform::set_last_error(sonark::kErrConvertWrite);
+    Close();
+    return 0;
+  }
+  data_open_ = true;
+  return 1;
+}
+
+int CConv2WaveFile::AppendData(const void* data, long count) {
+  if (streaming_) return CFileObj::Write(static_cast<const char*>(data), count) == count;
+  return riff_.WriteStreamData(const_cast<void*>(data), count) == count;
+}
+
 long CConv2WaveFile::WriteStreamData(void* data, long length, long* written) {
   if (written != nullptr) *written = 0;
   if (!data_open_) {
@@ -96,7 +131,7 @@ long CConv2WaveFile::WriteStreamData(void* data, long length, long* written) {
     return -1;
   }
   if (length == 0) return 0;
-  if (length < 0 || data == nullptr || riff_.WriteStreamData(data, length) != length) {
+  if (length < 0 || data == nullptr || !AppendData(data, length)) {
     platform::set_last_error(sonark::kErrConvertWrite);
     return -1;
   }
@@ -109,7 +144,7 @@ int CConv2WaveFile::AppendSilence(long count) {
   std::vector<unsigned char> block(static_cast<size_t>(std::min(count, 65536L)), silence_);
   while (count > 0) {
     const long part = std::min(count, static_cast<long>(block.size()));
-    if (riff_.WriteStreamData(block.data(), part) != part) return 0;
+    if (!AppendData(block.data(), part)) return 0;
     count -= part;
   }
   return 1;
@@ -120,16 +155,16 @@ long CConv2WaveFile::EndWriteStream() {
     platform::set_last_error(sonark::kErrConvertNotStarted);
     return -1;
   }
-  const long count = riff_.CurrentStreamDataCount();
+  const long count = streaming_ ? Size() - kStreamHeaderBytes : riff_.CurrentStreamDataCount();
   long padding = 0;
   if (g_cd_block_align.load() != 0) {
     padding = (kCdSectorBytes - count % kCdSectorBytes) % kCdSectorBytes;
-  } else if (count % 2 != 0) {
+  } else if (count % 2 != 0 && !streaming_) {
     padding = 1;
   }
   const int padded = AppendSilence(padding);
   data_open_ = false;
-  const int ended = riff_.EndWriteStream();
+  const int ended = streaming_ ? 1 : riff_.EndWriteStream();
   if (!padded || !ended) {
     platform::set_last_error(sonark::kErrConvertWrite);
     return -1;
@@ -152,6 +187,10 @@ int CConv2WaveFile::WriteTextChunk(unsigned long id, const char* text, long fiel
 long CConv2WaveFile::FinalData(const char* /*text*/, const char* softwareText, int* ok,
                                TMusicInfo* info) {
   if (ok != nullptr) *ok = 0;
+  if (streaming_) {
+    if (ok != nullptr) *ok = 1;
+    return 0;
+  }
   if (!riff_open_) {
     platform::set_last_error(sonark::kErrConvertNotStarted);
     return 0;
@@ -265,8 +304,7 @@ long CConv2WaveFile::GetDesiredBufferSize() { return -1; }
 
 double CConv2WaveFile::GetBytesToWrite(CConv2FileFormat* format, tWAVEFORMATEX* wave,
                                        double lengthMs) {
-  // The length of the sound itself is not known here.
-  if (lengthMs < 0) return 0.0;
+  if (lengthMs < 0) lengthMs = static_cast<double>(std::max(sound_length_ms_, 0L));
   CConv2FileFormat target(kWaveFormatPcm);
   GetTargetFormat(&target, format, wave, nullptr, nullptr);
   target.CalcBlockAlignNAvgBytesPerSec();

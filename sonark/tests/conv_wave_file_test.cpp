@@ -287,16 +287,25 @@ TEST_F(ConvWaveFileTest, RefusesWhatItCannotWrite) {
   EXPECT_EQ(ok, 0);
 }
 
-TEST_F(ConvWaveFileTest, CreatesFromASoundsFormat) {
+// A negative length in the size estimate stands for the sound being converted.
+TEST_F(ConvWaveFileTest, CreatesFromASoundsFormatAndEstimatesItsLength) {
   Converter conv;
   CConv2FileFormat format;
+  EXPECT_EQ(conv->GetBytesToWrite(&format, nullptr, -1), 0.0);
   EXPECT_EQ(conv->Create(path_.c_str(), &format, static_cast<CPCMSound*>(nullptr)), 0);
   CPCMSound* sound = new CPCMSound;
   tWAVEFORMATEX source{kWaveFormatPcm, 1, 22050, 22050, 1, 8, 0};
   ASSERT_EQ(sound->SetSourceFormat(&source), 1);
+  sound->SetVirtualLength(1500);
   // The wave writer writes the export format; the sound's own format does not matter.
   EXPECT_EQ(conv->Create(path_.c_str(), &format, sound), 1);
+  EXPECT_DOUBLE_EQ(conv->GetBytesToWrite(&format, nullptr, -1), 264600.0);
+  EXPECT_DOUBLE_EQ(conv->GetBytesToWrite(&format, nullptr, 500), 88200.0);
   conv->Close();
+  Converter other;
+  CConv2FileFormat target;
+  other->GetTargetFormat(&target, &format, sound);
+  EXPECT_DOUBLE_EQ(other->GetBytesToWrite(&target, nullptr, -1), 264600.0);
   CAudioAtom* held = sound;
   DeleteAtom(&held);
   WaveImage wave;

@@ -1,19 +1,22 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
+#include <sonark/errors.h>
 #include <sonark/file_dates.h>
 #include <sonark/temp_paths.h>
 #include <sys/stat.h>
 #include <tarnell/tests/temp_dir.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 namespace {
+
+std::string Code(uint32_t code) { return "<" + std::to_string(code) + ">"; }
+std::string TooLong() { return Code(sonark::kErrSidePathTooLong); }
 
 class TempPathsTest : public ::testing::Test {
  protected:
@@ -22,7 +25,10 @@ class TempPathsTest : public ::testing::Test {
     cache_ = dir_.File("cache");
     SetTempSndPath(nullptr);
   }
-  void TearDown() override { SetTempSndPath(nullptr); }
+  void TearDown() override {
+    SetTempSndPath(nullptr);
+    SetSideFilesOff(0);
+  }
 
   std::string Map(const std::string& path, long maxLength = PATH_MAX, int create = 0) {
     char out[PATH_MAX] = "untouched";
@@ -45,7 +51,7 @@ TEST_F(TempPathsTest, WithoutDirectorySideFilesLieBesideTheSound) {
   EXPECT_STREQ(out, "/music/a.wav.ipk");
   // Exactly the room of the path and its terminator, then one byte less.
   EXPECT_EQ(Map("/music/a.wav", 13), "/music/a.wav");
-  EXPECT_EQ(Map("/music/a.wav", 12), "<" + std::to_string(ENAMETOOLONG) + ">");
+  EXPECT_EQ(Map("/music/a.wav", 12), TooLong());
 }
 
 TEST_F(TempPathsTest, DirectoryIsKeptWithOneTrailingSlash) {
@@ -62,11 +68,11 @@ TEST_F(TempPathsTest, DirectoryIsKeptWithOneTrailingSlash) {
   platform::clear_last_error();
   GetTempSndPath(out, static_cast<long>(cache_.size()) + 1);
   EXPECT_STREQ(out, "");
-  EXPECT_EQ(platform::last_error(), static_cast<uint32_t>(ENAMETOOLONG));
+  EXPECT_EQ(platform::last_error(), sonark::kErrSidePathTooLong);
 
   // Too long to keep: refused, the old directory stays.
   SetTempSndPath(("/" + std::string(kTempSndPathLength, 'x')).c_str());
-  EXPECT_EQ(platform::last_error(), static_cast<uint32_t>(ENAMETOOLONG));
+  EXPECT_EQ(platform::last_error(), sonark::kErrSidePathTooLong);
   GetTempSndPath(out, sizeof out);
   EXPECT_EQ(std::string(out), cache_ + "/");
 
@@ -93,7 +99,7 @@ TEST_F(TempPathsTest, SoundPathsAreRebuiltBelowTheDirectory) {
   EXPECT_EQ(Map("/../../music/../a.wav"), root + "a.wav");
   EXPECT_EQ(Map(root + "../a.wav"), root + cache_.substr(1, cache_.rfind('/')) + "a.wav");
   // Nothing that names a file.
-  std::string invalid = "<" + std::to_string(EINVAL) + ">";
+  const std::string invalid = Code(sonark::kErrSidePathInvalid);
   EXPECT_EQ(Map("/"), invalid);
   EXPECT_EQ(Map("/a/.."), invalid);
   EXPECT_EQ(Map(""), invalid);
@@ -109,14 +115,22 @@ TEST_F(TempPathsTest, LengthLimitIsAnErrorNotACut) {
   std::string expected = cache_ + "/music/a.wav";
   long room = static_cast<long>(expected.size()) + 1;
   EXPECT_EQ(Map("/music/a.wav", room), expected);
-  EXPECT_EQ(Map("/music/a.wav", room - 1), "<" + std::to_string(ENAMETOOLONG) + ">");
+  EXPECT_EQ(Map("/music/a.wav", room - 1), TooLong());
   char out[8] = "x";
   EXPECT_EQ(MakeTempPath1("/music/a.wav", ".ipk", out, sizeof out, 1), 0);
   EXPECT_STREQ(out, "");
   EXPECT_FALSE(std::filesystem::exists(cache_));  // nothing created for a refused path
 }
 
-TEST_F(TempPathsTest, CreateMakesEveryLevel) {
+TEST_F(TempPathsTest, CreateMakesEveryLevelUnlessSideFilesAreOff) {
+  SetTempSndPath((cache_ + "/deeper").c_str());
+  SetSideFilesOff(1);
+  EXPECT_EQ(Map("/music/albums/a.wav", PATH_MAX, 1), Code(sonark::kErrSideFilesOff));
+  EXPECT_FALSE(std::filesystem::exists(cache_));
+  SetTempSndPath(nullptr);  // not even beside the sound
+  EXPECT_EQ(Map("/music/albums/a.wav"), Code(sonark::kErrSideFilesOff));
+
+  SetSideFilesOff(0);
   SetTempSndPath((cache_ + "/deeper").c_str());
   std::string side = Map("/music/albums/a.wav", PATH_MAX, 1);
   EXPECT_EQ(side, cache_ + "/deeper/music/albums/a.wav");
