@@ -217,6 +217,7 @@ void CPCMSound::SetRefObj(CRefObj* object) {
   if (object != nullptr) object->AddReference();
   DeleteRefObject(&data_object_);
   data_object_ = object;
+  file_rested_ = false;
   // The buffer must never read from an object the sound no longer holds.
   if (buffer_ != nullptr) buffer_->SetRefObj(object);
 }

@@ -172,6 +172,10 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // with kErrInvalidAtomArgument for an unusable block, kErrBufferCannotStart without a
   // buffer.
   virtual TRenderResult ReadData(_bufferType* block, unsigned long* bytesOut);
+  // Moves on by the frames ReadData would render into `block`, exactly as ReadData would
+  // (source, resampler, envelopes, end), without touching the block's samples: how a render
+  // from a later start brings a sound that is already playing to its own offset.
+  TRenderResult SkipData(_bufferType* block, unsigned long* bytesOut);
   // Recording; not available in this build (0, kErrNotAvailable).
   virtual int WriteData(_bufferType* block);
   // Refills the buffer between blocks: its Fill result, 0 without a buffer.
@@ -211,6 +215,12 @@ class SONARK_API CPCMSound : public CAudioAtom {
   long GetVirtualTimeStart();
   // The data object's data size (held whole) or its position past its data start.
   long GetSourceBytesMixedInPlayOnceMode();
+  // While a streaming sound does not play: releases its buffer's ring and closes its file when
+  // nothing else shares it. 1 when the file was closed; a sound held whole keeps everything.
+  // Load (start) and LeaveLowActivity open the file again.
+  int EnterLowActivity();
+  // Opens the file that EnterLowActivity closed, at the position it had; 1 when it is open.
+  int LeaveLowActivity();
   // Replaces the buffer by one of `bytes` (whole frames, below the current capacity) that
   // holds the start of the data whole. 1 when replaced; the old buffer stays otherwise.
   int ShrinkBuffer(unsigned long bytes);
@@ -320,6 +330,12 @@ class SONARK_API CPCMSound : public CAudioAtom {
   uint32_t envelope_rate_ = 0;
   // Time-line milliseconds rendered since Load, where changed envelopes are read again.
   double rendered_ms_ = 0.0;
+  // Set while SkipData runs: the loop moves on as a muted sound does.
+  bool skipping_ = false;
+  // The file closed by EnterLowActivity: its size and position then, to open it as it was.
+  bool file_rested_ = false;
+  long rested_size_ = 0;
+  long rested_position_ = 0;
   // The error code of a copy constructor that could not copy a part of the sound; 0.
   uint32_t copy_failed_ = 0;
 };

@@ -305,7 +305,7 @@ SONARK_API int CopyBufferData(const _bufferType* source, _bufferType* destinatio
     if (frames > destination->dataSize / out_frame) frames = destination->dataSize / out_frame;
     unsigned char* out = destination->data;
     if (source->data == nullptr) {
-      std::memset(out, out_bits == 8 ? 128 : 0, static_cast<size_t>(frames) * out_frame);
+      std::memset(out, SilenceByte(out_bits), static_cast<size_t>(frames) * out_frame);
       return 1;
     }
     const unsigned char* p = source->data;

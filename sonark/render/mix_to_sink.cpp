@@ -5,6 +5,7 @@
 #include <sonark/model/sound_group.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/pcm_mixer.h>
+#include <sonark/render/sample_convert.h>
 
 #include <algorithm>
 #include <climits>
@@ -32,6 +33,34 @@ long LastSoundStart(CSoundGroup* group, long base) {
 }
 
 }  // namespace
+
+void CPCMMixer::RestSounds(CSoundGroup* group, std::vector<CPCMSound*>* rested) {
+  group->Lock();
+  for (int i = 0; CAudioAtom* atom = group->GetAtom(i, nullptr); ++i) {
+    if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) {
+      RestSounds(sub, rested);
+    } else if (auto* sound = dynamic_cast<CPCMSound*>(atom)) {
+      if (atom->Type() == kAtomTypeSound && sound->EnterLowActivity()) {
+        try {
+          rested->push_back(sound);
+          sound->AddReference();
+        } catch (const std::bad_alloc&) {
+          sound->LeaveLowActivity();
+        }
+      }
+    }
+  }
+  group->Unlock();
+}
+
+void CPCMMixer::WakeSounds(std::vector<CPCMSound*>* rested) {
+  for (CPCMSound* sound : *rested) {
+    sound->LeaveLowActivity();
+    CAudioAtom* held = sound;
+    DeleteAtom(&held);
+  }
+  rested->clear();
+}
 
 int CPCMMixer::MixingSoundToFile(CPCMSound* sound) {
   std::lock_guard<std::mutex> guard(sink_lock_);
@@ -92,6 +121,7 @@ void CPCMMixer::ReadAtomsOnRIFFList(CMyList* list, CSoundGroup* group, double wi
         std::lock_guard<std::mutex> guard(sink_lock_);
         list->Remove(sound);
       }
+      sound->EnterLowActivity();
       CAudioAtom* held = sound;
       DeleteAtom(&held);
     }
@@ -102,7 +132,7 @@ void CPCMMixer::ReadAtomsOnRIFFList(CMyList* list, CSoundGroup* group, double wi
 // Renders every sink sound into the block that starts at `windowFrame`; returns in
 // `producedEnd` how far into the block the furthest sound reached.
 void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
-                                unsigned long windowFrame, unsigned long* producedEnd) {
+                                unsigned long windowFrame, unsigned long* producedEnd, bool skip) {
   const unsigned long align = sink_format_.nBlockAlign;
   const unsigned long frames = blockSize / align;
   *producedEnd = 0;
@@ -128,13 +158,15 @@ void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
                        block + at * align,
                        nullptr};
     unsigned long produced = 0;
-    const int result = sound->ReadData(&region, &produced);
+    const int result =
+        skip ? sound->SkipData(&region, &produced) : sound->ReadData(&region, &produced);
     *producedEnd = std::max(*producedEnd, at * align + produced);
     if (result != kRenderMore) {
       {
         std::lock_guard<std::mutex> guard(sink_lock_);
         sink_sounds_.RemoveByIndex(i);
       }
+      sound->EnterLowActivity();
       CAudioAtom* held = sound;
       DeleteAtom(&held);
       continue;
@@ -145,6 +177,12 @@ void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
 
 int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
                              const tWAVEFORMATEX* format, long lengthMs, long blockBytes) {
+  return MixToDataSinkFrom(group, sink, context, format, 0, lengthMs, blockBytes);
+}
+
+int CPCMMixer::MixToDataSinkFrom(CSoundGroup* group, TDataSink sink, void* context,
+                                 const tWAVEFORMATEX* format, long startMs, long lengthMs,
+                                 long blockBytes) {
   if (group == nullptr || sink == nullptr) {
     platform::set_last_error(sonark::kErrInvalidAtomArgument);
     return 0;
@@ -184,15 +222,30 @@ int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
         static_cast<long>(static_cast<double>(perSecond) * static_cast<double>(lengthMs) * 0.001);
     total -= total % align;
   }
+  // The first byte delivered: whole frames before it are not mixed.
+  const long start =
+      startMs > 0 ? static_cast<long>(static_cast<double>(startMs) * output.nSamplesPerSec /
+                                      1000.0) *
+                        align
+                  : 0;
   const long base = group->AbsoluteOffset();
   const long lastStart = LastSoundStart(group, base);
   const bool playOnce = group->InPlayOnceMode() != 0;
-  const unsigned char silence = output.wBitsPerSample == 8 ? 128 : 0;
+  const unsigned char silence = sonark::samples::SilenceByte(output.wBitsPerSample);
 
+  // Streaming sounds hold no ring and no open file until they start, and again once they have
+  // finished, so that the render holds what plays at once rather than the whole session.
+  std::vector<CPCMSound*> rested;
+  RestSounds(group, &rested);
+
+  // The blocks keep the grid of a render from the group's start, so that every sound starts,
+  // finishes and is cut where it would be there. Blocks before `start` move the sounds on
+  // without mixing; the block holding it is mixed and delivered from `start` on.
   long written = 0;
   for (;;) {
     if (written >= total && !(playOnce && SinkSoundCount() > 0)) break;
-    std::memset(block.get(), silence, static_cast<size_t>(blockSize));
+    const bool skip = written + blockSize <= start;
+    if (!skip) std::memset(block.get(), silence, static_cast<size_t>(blockSize));
     // The window in ms, exact on the frame grid: a start r lies in it exactly when its first
     // frame lies in the block.
     const double windowStart = static_cast<double>(written) * 1000.0 / perSecond;
@@ -200,7 +253,7 @@ int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
     ReadAtomsOnRIFFList(&sink_sounds_, group, windowStart, windowEnd, base);
     unsigned long producedEnd = 0;
     RenderSinkBlock(block.get(), static_cast<unsigned long>(blockSize),
-                    static_cast<unsigned long>(written / align), &producedEnd);
+                    static_cast<unsigned long>(written / align), &producedEnd, skip);
 
     long deliver = blockSize;
     if (SinkSoundCount() == 0 && static_cast<double>(lastStart) < windowEnd) {
@@ -210,9 +263,13 @@ int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
     }
     if (!playOnce && deliver > total - written) deliver = total - written;
 
+    // What lies before the start is passed over.
+    const long lead = std::min(deliver, std::max(0L, start - written));
+    written += lead;
+    deliver -= lead;
     // A sink that takes less than it was given gets the rest next, in pieces of what it took.
     bool stop = false;
-    long at = 0;
+    long at = lead;
     while (deliver > 0) {
       const long offered = std::min(deliver, blockSize);
       long taken = offered;
@@ -222,10 +279,11 @@ int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
       written += taken;
       at += taken;
       deliver -= taken;
-      percent_mixed_ = total > 0
-                           ? std::min(100L, static_cast<long>(static_cast<double>(written) /
-                                                              static_cast<double>(total) * 100.0))
-                           : 100;
+      const long wanted = total - start;
+      percent_mixed_ = wanted > 0 ? std::min(100L, static_cast<long>(
+                                                      static_cast<double>(written - start) /
+                                                      static_cast<double>(wanted) * 100.0))
+                                  : 100;
       if (code != dwcNextBlock || taken == 0) {
         stop = true;
         break;
@@ -236,6 +294,7 @@ int CPCMMixer::MixToDataSink(CSoundGroup* group, TDataSink sink, void* context,
   }
 
   ReleaseSinkSounds();
+  WakeSounds(&rested);
   {
     std::lock_guard<std::mutex> guard(sink_lock_);
     sinking_ = 0;

@@ -67,6 +67,7 @@ void CPCMBuffer::AssignFrom(const CPCMBuffer& other) {
   buffer_size_ = other.buffer_size_;
   fill_percent_ = other.fill_percent_;
   virtual_start_ = other.virtual_start_;
+  silence_ = other.silence_;
   loaded_once_ = other.loaded_once_;
   start_offset_ = bytes_read_ = bytes_to_read_ = 0;
   finished_ = reading_ = low_activity_ = 0;
@@ -139,7 +140,7 @@ int CPCMBuffer::Init(CRefObj* source, unsigned long size, int loadedOnce, int fi
     // A source that came up short leaves silence rather than stale memory; the ring is
     // handed out whole from now on.
     if (ring_begin_ != nullptr && unread_ < buffer_size_) {
-      std::memset(ring_begin_ + unread_, 0, buffer_size_ - unread_);
+      std::memset(ring_begin_ + unread_, silence_, buffer_size_ - unread_);
     }
     unread_ = buffer_size_;
     SetReadVariables(0, buffer_size_);

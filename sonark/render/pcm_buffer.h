@@ -74,6 +74,10 @@ class SONARK_API CPCMBuffer {
   int InLowActivityMode() const { return low_activity_; }
   uint32_t NewDataInBuffer() const { return unread_; }
   uint32_t GetVirtualStart() const { return virtual_start_; }
+  // The byte a loaded-once ring is padded with where its source came up short: the silence of
+  // the samples it holds (SilenceByte of their size). Set before Init; copies keep it.
+  void SetSilence(unsigned char silence) { silence_ = silence; }
+  unsigned char Silence() const { return silence_; }
   void SetVirtualStart(uint32_t start) { virtual_start_ = start; }
 
  protected:
@@ -116,4 +120,5 @@ class SONARK_API CPCMBuffer {
   int reading_ = 0;
   uint32_t unread_ = 0;
   uint32_t virtual_start_ = 0;
+  unsigned char silence_ = 0;
 };

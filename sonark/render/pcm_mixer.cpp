@@ -8,6 +8,7 @@
 #include <sonark/model/sound_group.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/pcm_mixer.h>
+#include <sonark/render/sample_convert.h>
 
 #include <cmath>
 #include <cstring>
@@ -53,10 +54,6 @@ tWAVEFORMATEX DeviceFormat(const tWAVEFORMATEX& requested) {
   const uint16_t bits = requested.wBitsPerSample == 8 ? 8 : 16;
   const uint16_t channels = requested.nChannels == 1 ? 1 : 2;
   return PcmFormat(SnapRate(requested.nSamplesPerSec), channels, bits);
-}
-
-unsigned char SilenceByte(const tWAVEFORMATEX& format) {
-  return format.wBitsPerSample == 8 ? 128 : 0;
 }
 
 }  // namespace
@@ -507,7 +504,7 @@ void CPCMMixer::MixIntoBuffer(_pcm_mix_buffer* buffer) {
   tWAVEFORMATEX format = init_.format;
   const uint32_t align = format.nBlockAlign;
   const uint32_t frames = buffer->size / align;
-  std::memset(buffer->data, SilenceByte(format), buffer->size);
+  std::memset(buffer->data, sonark::samples::SilenceByte(format.wBitsPerSample), buffer->size);
   CleanUpPlayingSounds(0);
   for (int i = 0; i < entries_.Count(); ++i) {
     auto* entry = static_cast<MixEntry*>(entries_.Index(i));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class CAudioAtom;
 class CPCMSound;
@@ -115,6 +116,16 @@ class SONARK_API CPCMMixer {
                             const tWAVEFORMATEX* format, long lengthMs, long blockBytes);
   virtual void SetPlayMode(int mode);
 
+  // MixToDataSink from `startMs` into the group on: delivers exactly the bytes that
+  // MixToDataSink(group, sink, context, format, lengthMs, blockBytes) delivers from the frame
+  // trunc(startMs x rate / 1000) on, without mixing what lies before. Sounds already playing
+  // there are moved on to their own offsets (resampling, envelopes and loops as they would
+  // have run); the block holding the start is mixed whole and delivered from the start. Nothing
+  // is delivered when the mix ends at or before the start. Results as MixToDataSink's.
+  int MixToDataSinkFrom(CSoundGroup* group, TDataSink sink, void* context,
+                        const tWAVEFORMATEX* format, long startMs, long lengthMs,
+                        long blockBytes);
+
   int Playing();
   // The engine lock.
   void Lock();
@@ -181,8 +192,14 @@ class SONARK_API CPCMMixer {
   void ReleaseSinkSounds();
   int Listed(CMyList* list, CPCMSound* sound);
   int SinkSoundCount();
+  // With `skip` the sounds move on through the block without adding to it.
   void RenderSinkBlock(unsigned char* block, unsigned long blockSize, unsigned long windowFrame,
-                       unsigned long* producedEnd);
+                       unsigned long* producedEnd, bool skip);
+  // Puts every sound below `group` that can release its ring and file until it starts into
+  // that state, listing (with a reference) those that did; WakeSounds gives them their files
+  // back and releases the references once the render is over.
+  static void RestSounds(CSoundGroup* group, std::vector<CPCMSound*>* rested);
+  static void WakeSounds(std::vector<CPCMSound*>* rested);
 
   tWAVEFORMATEX requested_format_{};
   _tInitMixer init_{};

@@ -8,6 +8,8 @@
 #include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/render/render_units.h>
+#include <sonark/render/sample_convert.h>
+#include <tarnell/file_obj.h>
 #include <tarnell/ref_obj.h>
 
 #include <algorithm>
@@ -58,6 +60,7 @@ int CPCMSound::SetUpFromPCM(CRefObj* object, const tWAVEFORMATEX* format, long b
     return 0;
   }
   object->Seek(start, 0);
+  buffer->SetSilence(sonark::samples::SilenceByte(pcm.wBitsPerSample));
   if (!buffer->Init(object, static_cast<unsigned long>(capacity), loadedOnce, 50)) {
     platform::set_last_error(sonark::kErrOutOfMemory);
     return 0;
@@ -70,6 +73,41 @@ int CPCMSound::SetUpFromPCM(CRefObj* object, const tWAVEFORMATEX* format, long b
     buffer_ = buffer.release();
   }
   SetVirtualLength(TruncateToLong(static_cast<double>(whole) * 1000.0 / BytesPerSecond(&pcm)));
+  return 1;
+}
+
+int CPCMSound::EnterLowActivity() {
+  AtomGuard guard(*this);
+  if (buffer_ == nullptr || buffer_->IsLoadedOnce()) return 0;
+  buffer_->LowActivityMode();
+  // A file another holder reads, or one being written or downloaded, stays open.
+  auto* file = dynamic_cast<CFileObj*>(data_object_);
+  if (file == nullptr || !file->IsOpen() || file->References() != 1 || file->WriteMode() != 0 ||
+      file->FileDownloading()) {
+    return file_rested_ ? 1 : 0;
+  }
+  rested_size_ = file->Size();
+  rested_position_ = file->Tell();
+  file->Close();
+  file_rested_ = true;
+  return 1;
+}
+
+int CPCMSound::LeaveLowActivity() {
+  AtomGuard guard(*this);
+  auto* file = dynamic_cast<CFileObj*>(data_object_);
+  if (file == nullptr) return 0;
+  if (!file_rested_ || file->IsOpen()) return file->IsOpen();
+  // Opened as it was: the base offset is what puts the file's end at the size it had.
+  if (!file->Open(file->FilePath(), 0, 0)) return 0;
+  const long base = file->Size() - rested_size_;
+  if (base != 0 && (base < 0 || !file->Open(file->FilePath(), base, 0))) {
+    file->Close();
+    platform::set_last_error(sonark::kErrBufferCannotStart);
+    return 0;
+  }
+  file->Seek(rested_position_, 0);
+  file_rested_ = false;
   return 1;
 }
 
@@ -224,6 +262,7 @@ int CPCMSound::ShrinkBuffer(unsigned long bytes) {
   auto buffer = std::unique_ptr<CPCMBuffer>(new (std::nothrow) CPCMBuffer());
   if (buffer == nullptr) return 0;
   data_object_->Seek(data_object_->GetDataStart(), 0);
+  buffer->SetSilence(buffer_->Silence());
   if (!buffer->Init(data_object_, size, 1, 50)) return 0;
   // A part of a file keeps playing from its own start, not from the start of the data.
   buffer->SetVirtualStart(buffer_->GetVirtualStart());

@@ -55,6 +55,10 @@ int CPCMSound::Load(long start) {
   AtomGuard guard(*this);
   play_start_ = start;
   const tWAVEFORMATEX* format = Format();
+  if (file_rested_ && !LeaveLowActivity()) {
+    platform::set_last_error(sonark::kErrBufferCannotStart);
+    return 0;
+  }
   if (buffer_ == nullptr || !RenderableFormat(format)) {
     platform::set_last_error(sonark::kErrBufferCannotStart);
     return 0;
@@ -144,6 +148,14 @@ TRenderResult CPCMSound::ReadData(_bufferType* block, unsigned long* bytesOut) {
   rendered_ms_ +=
       static_cast<double>(produced / FrameBytes(output)) * 1000.0 / output->nSamplesPerSec;
   if (bytesOut != nullptr) *bytesOut = produced;
+  return result;
+}
+
+TRenderResult CPCMSound::SkipData(_bufferType* block, unsigned long* bytesOut) {
+  AtomGuard guard(*this);
+  skipping_ = true;
+  const TRenderResult result = ReadData(block, bytesOut);
+  skipping_ = false;
   return result;
 }
 
@@ -246,7 +258,7 @@ unsigned long CPCMSound::MixLoop(unsigned char*& cursor, unsigned char* sourceEn
   const unsigned long room = static_cast<unsigned long>(destinationEnd - destination) / outputAlign;
   const sonark::mix::MixFunction mix =
       sonark::mix::SelectMix(flags & kRenderSource8Bit, flags & kRenderSourceStereo,
-                             flags & kRenderOutput8Bit, flags & kRenderOutputStereo, Muted());
+                             flags & kRenderOutput8Bit, flags & kRenderOutputStereo, Muted() || skipping_);
 
   sonark::mix::MixState state{phase_,
                               rate_step_,

@@ -6,6 +6,10 @@
 // unsigned with silence at 128, 16-bit ones signed with silence at 0.
 namespace sonark::samples {
 
+// The byte of silence of linear PCM of `bits` per sample: what every stretch of silence is
+// filled with (a block before sounds are added, padding of data that came up short).
+inline unsigned char SilenceByte(int bits) { return bits == 8 ? 128 : 0; }
+
 inline int32_t Widen8(uint8_t b) { return (static_cast<int32_t>(b) - 128) * 256; }
 
 // No rounding and no dither: the high byte, re-centred.

@@ -11,6 +11,7 @@
 #include <tarnell/riff.h>
 #include <tarnell/tests/temp_dir.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -279,6 +280,100 @@ TEST_F(OfflineRenderTest, FfprobeReadsTheInformationTexts) {
             "TAG:comment=rendered offline\nTAG:title=Nested Staircases\nTAG:encoder=Tessel\n");
 }
 
+struct Collect {
+  std::vector<unsigned char> bytes;
+  static TDataWriteCode Sink(void* data, long* length, void* context) {
+    auto* self = static_cast<Collect*>(context);
+    auto* at = static_cast<unsigned char*>(data);
+    self->bytes.insert(self->bytes.end(), at, at + *length);
+    return dwcNextBlock;
+  }
+};
+
+// A render from a later start delivers exactly the tail of the whole mix, whatever the block
+// size, wherever the start falls (before, inside and between sounds, in a repeat, inside a
+// group, past the end), with speeds, envelopes and a streamed sound moved on to their own
+// offsets.
+TEST_F(OfflineRenderTest, ARenderFromAStartIsTheTailOfTheWholeMix) {
+  placed_[3].sound->Rate(1.37);
+  placed_[0].sound->AddSimpleEvent(kMapVolume, 0, 1.0);
+  placed_[0].sound->AddSimpleEvent(kMapVolume, 300, 0.2);
+  placed_[0].sound->AddSimpleEvent(kMapVolume, 1100, 1.4);
+  placed_[5].sound->AddSimpleEvent(kMapRate, 0, 0.6);
+  placed_[5].sound->AddSimpleEvent(kMapRate, 500, 1.8);
+  placed_[5].sound->AddSimpleEvent(kMapPan, 0, -1.0);
+  placed_[5].sound->AddSimpleEvent(kMapPan, 600, 1.0);
+  const tWAVEFORMATEX format = Pcm(44100, 2, 16);
+  const long length = root_->Length(0);
+  for (const long block : {-1L, 17640L, 4444L}) {
+    CPCMMixer mixer(nullptr);
+    Collect whole;
+    ASSERT_EQ(mixer.MixToDataSink(root_, &Collect::Sink, &whole, &format, length, block), 1);
+    ASSERT_EQ(whole.bytes.size(), static_cast<size_t>(length * 441 / 10 * 4));
+    for (const long startMs : {0L, 1L, 333L, 750L, 1101L, 1360L, 1700L, 1949L, 1950L, 9000L}) {
+      Collect tail;
+      ASSERT_EQ(mixer.MixToDataSinkFrom(root_, &Collect::Sink, &tail, &format, startMs, length,
+                                        block),
+                1);
+      const size_t from = std::min(whole.bytes.size(), static_cast<size_t>(startMs * 441 / 10 * 4));
+      ASSERT_EQ(tail.bytes.size(), whole.bytes.size() - from) << startMs << " ms, block " << block;
+      EXPECT_TRUE(std::equal(tail.bytes.begin(), tail.bytes.end(), whole.bytes.begin() + from))
+          << startMs << " ms, block " << block;
+    }
+  }
+}
+
+// Streamed sounds hold their file only while they play: closed before they start and once
+// they have finished, and open again after the render.
+TEST(OfflineRenderFiles, AFinishedSoundsFileIsClosedDuringTheRender) {
+  TempDir dir;
+  auto* group = new FixedGroup();
+  std::vector<CFileObj*> files;
+  for (int i = 0; i < 2; ++i) {
+    const std::string path = dir.File("raw" + std::to_string(i) + ".pcm");
+    const std::vector<unsigned char> bytes = Bytes(Staircase(22050, 1000 * i));
+    FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+    std::fclose(out);
+    auto* file = new CFileObj();
+    auto* sound = new CPCMSound();
+    const tWAVEFORMATEX format = Pcm(44100, 2, 16);
+    ASSERT_TRUE(file->Open(path.c_str(), 0, 0) && file->SetDataOffsets(0, bytes.size()) &&
+                sound->SetUpFromPCM(file, &format, 100));
+    files.push_back(file);
+    CRefObj* held = file;
+    DeleteRefObject(&held);
+    AddOwned(sound, group, 1000 * i);  // 500 ms each, one second apart
+  }
+  struct Watch {
+    std::vector<CFileObj*> files;
+    std::vector<std::pair<int, int>> open;  // per 100 ms block
+    static TDataWriteCode Sink(void*, long*, void* context) {
+      auto* self = static_cast<Watch*>(context);
+      self->open.emplace_back(self->files[0]->IsOpen(), self->files[1]->IsOpen());
+      return dwcNextBlock;
+    }
+  } watch{files, {}};
+  CPCMMixer mixer(nullptr);
+  const tWAVEFORMATEX format = Pcm(44100, 2, 16);
+  ASSERT_EQ(mixer.MixToDataSink(group, &Watch::Sink, &watch, &format, 1500, 17640), 1);
+  ASSERT_EQ(watch.open.size(), 15u);
+  EXPECT_EQ(watch.open[0], std::make_pair(1, 0));
+  EXPECT_EQ(watch.open[7], std::make_pair(0, 0));
+  EXPECT_EQ(watch.open[12], std::make_pair(0, 1));
+  EXPECT_EQ(files[0]->IsOpen(), 1);
+  EXPECT_EQ(files[1]->IsOpen(), 1);
+  // And the sounds render the same again from their reopened files.
+  Collect first;
+  Collect second;
+  ASSERT_EQ(mixer.MixToDataSink(group, &Collect::Sink, &first, &format, 1500, 17640), 1);
+  ASSERT_EQ(mixer.MixToDataSink(group, &Collect::Sink, &second, &format, 1500, 17640), 1);
+  EXPECT_EQ(first.bytes, second.bytes);
+  CAudioAtom* held = group;
+  DeleteAtom(&held);
+}
+
 // sox mixes files of different lengths from their starts, padding the shorter ones with
 // silence, and adds them unchanged at unit volume: the same mix, to the sample.
 TEST(OfflineRenderPeers, SoxMixingTheSameFilesGivesTheSameSamples) {
@@ -301,15 +396,7 @@ TEST(OfflineRenderPeers, SoxMixingTheSameFilesGivesTheSameSamples) {
   const std::string theirs = dir.File("sox.wav");
   ASSERT_EQ(wave_test::Output(command + " '" + theirs + "' && echo ok"), "ok\n");
 
-  struct Collect {
-    std::vector<unsigned char> bytes;
-    static TDataWriteCode Sink(void* data, long* length, void* context) {
-      auto* self = static_cast<Collect*>(context);
-      auto* at = static_cast<unsigned char*>(data);
-      self->bytes.insert(self->bytes.end(), at, at + *length);
-      return dwcNextBlock;
-    }
-  } ours;
+  Collect ours;
   CPCMMixer mixer(nullptr);
   const tWAVEFORMATEX format = Pcm(44100, 2, 16);
   ASSERT_EQ(mixer.MixToDataSink(group, &Collect::Sink, &ours, &format, group->Length(0), 8192), 1);

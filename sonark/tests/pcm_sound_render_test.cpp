@@ -4,6 +4,8 @@
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/pcm_buffer.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -241,6 +243,37 @@ TEST(PcmSoundRender, SetUpChecksFormatAndData) {
   EXPECT_EQ(sound.NumSamples(), 8000);
   EXPECT_EQ(sound.GetRefObj(), odd.get());
   EXPECT_EQ(odd->References(), 2);
+}
+
+// A source that delivers only its first `delivered` bytes, as a file cut short after loading.
+class ShortSource : public CMemObj {
+ public:
+  long delivered = 0;
+  long ReadData(char* buf, long count) override {
+    const long left = std::max(0L, delivered - Tell());
+    return CMemObj::ReadData(buf, std::min(count, left));
+  }
+};
+
+// A sound held whole whose source comes up short is padded with its own silence: the missing
+// 8-bit frames render as nothing, not as full-scale samples.
+TEST(PcmSoundRender, ASourceThatComesUpShortIsPaddedWithSilence) {
+  for (const uint16_t bits : {8, 16}) {
+    const tWAVEFORMATEX source = Format(8000, 1, bits);
+    const std::vector<unsigned char> bytes = StaircaseBytes(400, source);
+    std::unique_ptr<ShortSource, ReleaseRefObj> data(new ShortSource());
+    data->Open(const_cast<unsigned char*>(bytes.data()), bytes.size());
+    data->SetDataOffsets(0, bytes.size());
+    data->delivered = static_cast<long>(bytes.size() / 2);
+    CPCMSound sound;
+    ASSERT_EQ(sound.SetUpFromPCM(data.get(), &source, 2000), 1);
+    sound.Volume(1.0);
+    ASSERT_EQ(sound.Load(0), 1);
+    const Rendered out = Render(sound, kStereo16, 400);
+    ASSERT_EQ(out.samples.size(), 800u);
+    EXPECT_EQ(out.samples[199 * 2], Staircase(199, 0, bits)) << bits << " bits";
+    for (long i = 200; i < 400; ++i) ASSERT_EQ(out.samples[i * 2], 0) << bits << " bits, frame " << i;
+  }
 }
 
 TEST(PcmSoundRender, PlayOnceQueries) {
