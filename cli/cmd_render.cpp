@@ -49,10 +49,6 @@ struct RootHolder {
   }
 };
 
-bool OutOfOpenFiles(const LoadProblem& problem) {
-  return problem.reason == DescribeError(EMFILE) || problem.reason == DescribeError(ENFILE);
-}
-
 // Fills `root` with the time line to render: a session as stored, or one sound at 0. False
 // (after saying why) when it cannot be rendered as asked.
 bool LoadTimeline(const RenderOptions& options, SessionRootGroup* root) {
@@ -85,20 +81,20 @@ bool LoadTimeline(const RenderOptions& options, SessionRootGroup* root) {
     }
   }
   if (!report.missing.empty()) {
-    bool out_of_files = false;
-    for (const LoadProblem& p : report.missing) {
-      Report(p.what, p.reason);
-      out_of_files = out_of_files || OutOfOpenFiles(p);
-    }
-    if (out_of_files) {
-      Report(options.in, "more sounds than this process may open files (limit " +
-                             std::to_string(OpenFileLimit()) +
-                             ", raised to the hard limit already); raise it with 'ulimit -Hn' "
-                             "as root; nothing rendered");
-    } else {
+    // Every sound beyond the open-file limit fails alike: one line says so instead of a line
+    // per sound.
+    if (OpenFilesExhausted()) {
       Report(options.in, std::to_string(report.missing.size()) +
-                             " sound(s) could not be loaded; nothing rendered");
+                             " sound(s) could not be opened: all " +
+                             std::to_string(OpenFileLimit()) +
+                             " files this process may hold open are in use (the soft limit is "
+                             "already raised to the hard one; raise that with 'ulimit -Hn' as "
+                             "root); nothing rendered");
+      return false;
     }
+    for (const LoadProblem& p : report.missing) Report(p.what, p.reason);
+    Report(options.in, std::to_string(report.missing.size()) +
+                           " sound(s) could not be loaded; nothing rendered");
     return false;
   }
   return true;

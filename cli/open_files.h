@@ -4,3 +4,6 @@
 // is raised to the hard one at start; OpenFileLimit is the limit then in force.
 void RaiseOpenFileLimit();
 long OpenFileLimit();
+// Whether this process holds (nearly) as many open files as the limit allows, so that a file
+// that could not be opened was refused for that.
+bool OpenFilesExhausted();

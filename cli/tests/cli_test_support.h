@@ -82,6 +82,8 @@ class Folder {
   // $XDG_CACHE_HOME of the runs; side files go below it, in tessel/.
   std::string CacheHome() const { return base_ + "/cache"; }
   void SetCacheHome(const std::string& path) { cache_ = path; }
+  // A program (with its arguments) that runs quarl-cli, such as prlimit; empty for none.
+  void SetLauncher(std::vector<std::string> launcher) { launcher_ = std::move(launcher); }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   bool Exists(const std::string& name) const { return fs::exists(File(name)); }
 
@@ -108,7 +110,8 @@ class Folder {
     for (std::string& e : env_text) env.push_back(e.data());
     env.push_back(nullptr);
 
-    std::vector<std::string> argv_text = {QUARL_CLI_PATH};
+    std::vector<std::string> argv_text = launcher_;
+    argv_text.push_back(QUARL_CLI_PATH);
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argv_text) argv.push_back(a.data());
@@ -146,6 +149,7 @@ class Folder {
   std::string base_;
   std::string path_;
   std::string cache_;
+  std::vector<std::string> launcher_;
   int runs_ = 0;
 };
 

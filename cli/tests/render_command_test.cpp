@@ -352,6 +352,53 @@ TEST(RenderInterrupt, StopsAndDeletesThePartialFile) {
   }
 }
 
+// A render holds an open file per streamed sound: the soft limit is raised to the hard one,
+// and when even that is short one line says so.
+TEST(RenderOpenFiles, RaisesTheLimitAndSaysWhenItIsShort) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (!Installed("prlimit") || limit.rlim_max < 200) GTEST_SKIP() << "no prlimit, or no room";
+  Folder folder;
+  ASSERT_FALSE(folder.path().empty());
+  WriteWave16(folder.File("s.wav"), 8000, 1, std::vector<int16_t>(8000 * 5, 1000));
+  std::vector<std::string> args = {"new", "many.sgp"};
+  for (int i = 0; i < 60; ++i) args.push_back("s.wav@" + std::to_string(i * 10));
+  ASSERT_EQ(folder.Run(args).status, 0);
+
+  folder.SetLauncher({"/usr/bin/prlimit", "--nofile=40:" + std::to_string(limit.rlim_max)});
+  Result render = folder.Run({"render", "many.sgp", "o.wav"});
+  EXPECT_EQ(render.status, 0) << render.err;
+
+  folder.SetLauncher({"/usr/bin/prlimit", "--nofile=40:40"});
+  render = folder.Run({"render", "many.sgp", "o2.wav"});
+  EXPECT_EQ(render.status, 1);
+  EXPECT_EQ(CountLines(render.err), 1) << render.err;
+  EXPECT_TRUE(Contains(render.err, "all 40 files")) << render.err;
+  EXPECT_FALSE(folder.Exists("o2.wav"));
+}
+
+// A damaged session renders only when asked to salvage it; a sound file changed since the
+// session was saved is rendered as it is now, with a warning.
+TEST_F(RenderCommand, RendersADamagedSessionOnlyWhenSalvaging) {
+  Bytes session = ReadBytes(folder_.File("s.sgp"));
+  session.resize(session.size() - 1);
+  WriteBytes(folder_.File("cut.sgp"), session);
+  Result render = folder_.Run({"render", "cut.sgp", "o.wav"});
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Contains(render.err, "--salvage")) << render.err;
+  EXPECT_FALSE(folder_.Exists("o.wav"));
+  render = folder_.Run({"render", "--salvage", "cut.sgp", "o.wav"});
+  EXPECT_EQ(render.status, 0) << render.err;
+  EXPECT_TRUE(Contains(render.err, "warning")) << render.err;
+  EXPECT_TRUE(ReadWave(folder_.File("o.wav")).ok);
+
+  WriteWave16(folder_.File("b.wav"), 44100, 2, std::vector<int16_t>(4410 * 2, 100));
+  render = folder_.Run({"render", "s.sgp", "changed.wav"});
+  EXPECT_EQ(render.status, 0) << render.err;
+  EXPECT_TRUE(Contains(render.err, "warning: sound \"b.wav\"")) << render.err;
+  EXPECT_TRUE(Contains(render.err, "file changed")) << render.err;
+}
+
 // sox reads what we write, and we read what sox writes.
 TEST(RenderPeers, SoxAgreesOnTheRenderedFile) {
   if (!Installed("sox") || !Installed("soxi")) GTEST_SKIP() << "sox is not installed";
