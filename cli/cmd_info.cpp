@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <cli/session_io.h>
+#include <cli/terminal_text.h>
 #include <quarl/timeline/session_atoms.h>
 #include <sonark/load/music_info.h>
 #include <sonark/render/buffer_format.h>
@@ -20,8 +21,10 @@ void Usage(FILE* out) {
       "usage: quarl-cli info FILE\n"
       "\n"
       "For a sound: its format, length, data size, music information and peak summary\n"
-      "(auto-trim times, silence). For a session (.sgp): its tree of groups and sounds with\n"
-      "names, offsets and lengths, and the sounds that cannot be found.\n",
+      "(auto-trim times, silence), and whether the file is shorter than its header claims.\n"
+      "For a session (.sgp): its tree of groups and sounds with names, offsets and lengths,\n"
+      "the sounds that cannot be found, the sound files changed since it was saved and the\n"
+      "damaged parts of the file that were left out.\n",
       out);
 }
 
@@ -37,15 +40,18 @@ std::string Size(double bytes) {
   return text;
 }
 
+// Text from a file goes to the terminal only through the filter.
+std::string Safe(const std::string& text) { return TerminalText(text); }
+
 void PrintText(const char* label, const char* value) {
-  if (value != nullptr && value[0] != '\0') printf("  %-10s %s\n", label, value);
+  if (value != nullptr && value[0] != '\0') printf("  %-10s %s\n", label, Safe(value).c_str());
 }
 
 void PrintSound(const std::string& path, CPCMSound* sound) {
   char format[256];
   SoundFormatToString(sound->Format(), format, sizeof format, nullptr);
   CRefObj* data = sound->GetRefObj();
-  printf("%s\n", path.c_str());
+  printf("%s\n", Safe(path).c_str());
   printf("  format     %s\n", format);
   printf("  length     %s (%ld ms)\n", Length(sound->Length(0)).c_str(), sound->Length(0));
   if (data != nullptr)
@@ -66,15 +72,21 @@ void PrintSound(const std::string& path, CPCMSound* sound) {
          Length(sound->GetAutoTrimTimeEnd()).c_str());
   printf("  silence    %s\n", sound->IsTotalSilence() ? "the whole sound is silent" : "no");
   printf("  partial    %s\n", sound->IsPartialSong() ? "ends abruptly (partial song)" : "no");
+  if (sound->IsCutShort())
+    printf("  damaged    the file is shorter than its header claims: loaded up to its end\n");
 }
 
 void PrintTree(CSoundGroup* group, int depth) {
   long offset = 0;
   for (int i = 0; CAudioAtom* atom = group->GetAtom(i, &offset); ++i) {
     const bool is_group = (atom->Type() & 2) != 0;
-    printf("%*s%s %-24s at %s  length %s%s%s\n", depth * 2, "", is_group ? "group" : "sound",
-           atom->GetInfo()->name, Length(offset).c_str(), Length(atom->Length(0)).c_str(),
-           atom->Muted() ? "  muted" : "", atom->Locked() ? "  locked" : "");
+    auto* sound = is_group ? nullptr : dynamic_cast<CPCMSound*>(atom);
+    printf("%*s%s %-24s at %s  length %s%s%s%s%s\n", depth * 2, "", is_group ? "group" : "sound",
+           Safe(atom->GetInfo()->name).c_str(), Length(offset).c_str(),
+           Length(atom->Length(0)).c_str(), atom->Muted() ? "  muted" : "",
+           atom->Locked() ? "  locked" : "",
+           sound != nullptr && sound->FileChangedSinceSave() ? "  file changed" : "",
+           sound != nullptr && sound->IsCutShort() ? "  file cut short" : "");
     if (is_group) PrintTree(static_cast<CSoundGroup*>(atom), depth + 1);
   }
 }
@@ -105,14 +117,16 @@ int RunInfo(int argc, char** argv) {
   }
 
   SessionRootGroup* root = new SessionRootGroup();
-  std::vector<LoadProblem> problems;
+  SessionReport report;
   std::string error;
   int status = kExitOk;
-  if (!OpenSession(path, root, &problems, &error)) {
-    fprintf(stderr, "quarl-cli info: %s: %s\n", path.c_str(), error.c_str());
+  if (!OpenSession(path, root, &report, &error)) {
+    fprintf(stderr, "quarl-cli info: %s: %s\n", Safe(path).c_str(), error.c_str());
     status = kExitFailure;
   } else {
-    printf("%s\n", path.c_str());
+    printf("%s\n", Safe(path).c_str());
+    if (report.Damaged())
+      printf("  damaged    the session file is damaged: what follows is what could be read\n");
     printf("  session    %s, %d sound(s) and group(s) at the top\n",
            Length(SessionEnd(root)).c_str(), root->NumAtoms(30, 0));
     tWAVEFORMATEX best = root->BestFormat();
@@ -120,8 +134,13 @@ int RunInfo(int argc, char** argv) {
     SoundFormatToString(&best, format, sizeof format, nullptr);
     printf("  best       %s\n", format);
     PrintTree(root, 1);
-    for (const LoadProblem& p : problems)
-      printf("  missing    %s: %s\n", p.what.c_str(), p.reason.c_str());
+    auto list = [](const char* label, const std::vector<LoadProblem>& problems) {
+      for (const LoadProblem& p : problems)
+        printf("  %-10s %s: %s\n", label, Safe(p.what).c_str(), Safe(p.reason).c_str());
+    };
+    list("missing", report.missing);
+    list("changed", report.changed);
+    list("skipped", report.skipped);
   }
   CAudioAtom* held = root;
   DeleteAtom(&held);

@@ -3,6 +3,7 @@
 #include <platform/last_error.h>
 #include <quarl/timeline/session_atoms.h>
 #include <sonark/errors.h>
+#include <sonark/model/session_report.h>
 #include <sonark/temp_paths.h>
 #include <sys/stat.h>
 #include <tarnell/errors.h>
@@ -66,6 +67,31 @@ constexpr CodeText kCodeTexts[] = {
     {sonark::kErrDecoderStream, "the sound cannot be decoded"},
 };
 
+// "group \"Drums\" (item 2), item 3: sound \"kick\"" and why.
+LoadProblem Describe(const sonark::SessionSkip& skip) {
+  std::string where = skip.group.empty() ? "top level" : "group " + skip.group;
+  if (skip.record > 0) where += ", item " + std::to_string(skip.record);
+  if (!skip.kind.empty()) where += ": " + skip.kind;
+  if (!skip.name.empty()) where += " \"" + skip.name + "\"";
+  std::string reason = skip.detail.empty() ? DescribeError(skip.code) : skip.detail;
+  if (skip.record > 0) reason += "; left out";
+  return {where, reason};
+}
+
+LoadProblem Describe(const sonark::SoundFileChange& change) {
+  std::string what = "sound \"" + change.name + "\"";
+  if (!change.path.empty()) what += " (" + change.path + ")";
+  std::string reason = "file changed since the session was saved: ";
+  if (change.dataBytes != change.savedDataBytes) {
+    reason += std::to_string(change.dataBytes) + " bytes of sound, the session recorded " +
+              std::to_string(change.savedDataBytes);
+  } else {
+    reason += "the file has " + std::to_string(change.fileBytes) +
+              " bytes, the session recorded " + std::to_string(change.savedFileBytes);
+  }
+  return {what, reason};
+}
+
 void DropFile(CFileObj*& file) {
   CRefObj* held = file;
   file = nullptr;
@@ -91,6 +117,12 @@ BarSound* LoadSound(const std::string& given, LoadProblem* problem) {
   // absolute first.
   char resolved[PATH_MAX];
   std::string path = realpath(given.c_str(), resolved) ? resolved : given;
+  // A pipe with no writer would hold the open for ever; a device is no sound file.
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    problem->reason = DescribeError(sonark::kErrNotRegularFile);
+    return nullptr;
+  }
   CFileObj* file = new CFileObj();
   if (!file->Open(path.c_str(), 0, 0)) {
     unsigned long code = platform::last_error();
@@ -116,6 +148,9 @@ BarSound* LoadSound(const std::string& given, LoadProblem* problem) {
 }
 
 bool IsSessionFile(const std::string& path) {
+  // Reading a pipe to look at its first bytes could wait for ever.
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   FILE* f = fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   unsigned char head[12] = {};
@@ -143,9 +178,13 @@ bool OpenSession(const std::string& path, SessionRootGroup* root, SessionReport*
     platform::set_last_error(tarnell::kErrNotRiff);
     ok = false;
   }
+  sonark::SessionLoadReport found;
   DisableMapCombining();
-  ok = ok && root->Load(&riff, kDetermineLength, kBuildPeaks, kBuildSeekMap, kCliMsPerPeak, nullptr,
-                        nullptr) != 0;
+  {
+    sonark::SessionLoadScope salvage(&found);
+    ok = ok && root->Load(&riff, kDetermineLength, kBuildPeaks, kBuildSeekMap, kCliMsPerPeak,
+                          nullptr, nullptr) != 0;
+  }
   EnableMapCombining();
   unsigned long code = platform::last_error();
   SetLoadProblemHandler(nullptr);
@@ -155,6 +194,9 @@ bool OpenSession(const std::string& path, SessionRootGroup* root, SessionReport*
     *error = DescribeError(code != 0 ? code : sonark::kErrSessionDamaged);
     return false;
   }
+  for (const sonark::SessionSkip& skip : found.skipped) report->skipped.push_back(Describe(skip));
+  for (const sonark::SoundFileChange& change : found.changed)
+    report->changed.push_back(Describe(change));
   // Maps were combined once for the whole tree rather than after every sound.
   root->CombineWithSubMaps(kMapAll, 1);
   return true;
@@ -184,11 +226,21 @@ bool SaveSession(SessionRootGroup* root, const std::string& path, std::string* e
   CRIFF riff;
   bool ok = riff.Create(file, kSessionForm) != 0 && root->Save(&riff, 1) != 0;
   unsigned long code = platform::last_error();
+  // The user has to know which sound keeps the session from being saved.
+  std::string culprit;
+  if (!ok && (code == sonark::kErrSoundPathTooLong || code == sonark::kErrSoundHasNoFile)) {
+    if (CPCMSound* sound = FindSoundThatCannotBeStored(root, &riff)) {
+      char path[CFileObj::kPathCapacity] = "";
+      if (auto* data = dynamic_cast<CFileObj*>(sound->GetRefObj())) data->GetFilePath(path);
+      culprit = "sound \"" + std::string(sound->GetInfo()->name) + "\" (" +
+                (path[0] != '\0' ? path : "no file") + "): ";
+    }
+  }
   riff.Close();
   file->Close();
   DropFile(file);
   if (!ok) {
-    *error = DescribeError(code != 0 ? code : static_cast<unsigned long>(EIO));
+    *error = culprit + DescribeError(code != 0 ? code : static_cast<unsigned long>(EIO));
     return false;
   }
   if (!target.Commit()) {

@@ -1,10 +1,12 @@
 // Feeds random bytes to the session loader as a whole session file held in memory, through
 // the root group's Load. Sounds are never read from disk: their kind refuses the initial
 // load, so the target exercises the structure alone. A session that loads must save again,
-// and what it saves must load to the same bytes.
+// and what it saves must load to the same bytes. The same holds for what a salvaging load
+// keeps of any input, and what loads whole salvages to the same tree.
 
 #include <platform/last_error.h>
 #include <sonark/model/pcm_sound.h>
+#include <sonark/model/session_report.h>
 #include <sonark/model/sound_group.h>
 #include <tarnell/mem_obj.h>
 #include <tarnell/riff.h>
@@ -12,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -70,21 +73,50 @@ std::vector<unsigned char> SaveSession(CSoundGroup* root) {
   return out;
 }
 
+// The groups of the tree, counted with their nesting: "(()())".
+std::string Shape(CSoundGroup* group) {
+  std::string shape = "(";
+  long offset = 0;
+  for (int i = 0; CAudioAtom* atom = group->GetAtom(i, &offset); ++i) {
+    if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) shape += Shape(sub);
+  }
+  return shape + ")";
+}
+
+// Every sound was left out, so only groups remain; they must survive a round trip.
+void ExpectRoundTrip(CSoundGroup* group) {
+  std::vector<unsigned char> first = SaveSession(group);
+  if (first.empty()) std::abort();
+  CAudioAtom* again = new OfflineGroup();
+  if (!LoadSession(first, static_cast<CSoundGroup*>(again))) std::abort();
+  if (SaveSession(static_cast<CSoundGroup*>(again)) != first) std::abort();
+  DeleteAtom(&again);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<unsigned char> bytes(data, data + size);
   CAudioAtom* root = new OfflineGroup();
-  auto* group = static_cast<CSoundGroup*>(root);
-  if (LoadSession(bytes, group)) {
-    // Every sound was left out, so only groups remain; they must survive a round trip.
-    std::vector<unsigned char> first = SaveSession(group);
-    if (first.empty()) std::abort();
-    CAudioAtom* again = new OfflineGroup();
-    if (!LoadSession(first, static_cast<CSoundGroup*>(again))) std::abort();
-    if (SaveSession(static_cast<CSoundGroup*>(again)) != first) std::abort();
-    DeleteAtom(&again);
+  const bool whole = LoadSession(bytes, static_cast<CSoundGroup*>(root)) != 0;
+  std::string shape;
+  if (whole) {
+    ExpectRoundTrip(static_cast<CSoundGroup*>(root));
+    shape = Shape(static_cast<CSoundGroup*>(root));
   }
   DeleteAtom(&root);
+
+  sonark::SessionLoadReport report;
+  CAudioAtom* salvaged = new OfflineGroup();
+  int loaded = 0;
+  {
+    sonark::SessionLoadScope scope(&report);
+    loaded = LoadSession(bytes, static_cast<CSoundGroup*>(salvaged));
+  }
+  if (whole && (!loaded || Shape(static_cast<CSoundGroup*>(salvaged)) != shape)) {
+    std::abort();
+  }
+  if (loaded) ExpectRoundTrip(static_cast<CSoundGroup*>(salvaged));
+  DeleteAtom(&salvaged);
   return 0;
 }

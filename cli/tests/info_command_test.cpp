@@ -1,5 +1,11 @@
 #include <cli/tests/cli_test_support.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -48,9 +54,9 @@ TEST_F(InfoCommand, ShowsASessionTreeWithItsMissingSounds) {
   EXPECT_FALSE(Contains(info.out, "sound ramp.wav")) << info.out;
 }
 
-// A session cut short anywhere, or with a damaged header, is refused with one line naming it;
-// render refuses it the same way.
-TEST_F(InfoCommand, RefusesDamagedSessions) {
+// A session cut short anywhere shows what could be read and lists what was left out; one whose
+// top level cannot be read is refused with one line naming it. Render refuses both.
+TEST_F(InfoCommand, DamagedSessionsShowWhatCouldBeReadAndWhatWasLeftOut) {
   ASSERT_EQ(folder_.Run({"new", "s.sgp", "ramp.wav", "short.wav@100"}).status, 0);
   const Bytes whole = ReadBytes(folder_.File("s.sgp"));
   ASSERT_GT(whole.size(), 1000u);
@@ -62,22 +68,83 @@ TEST_F(InfoCommand, RefusesDamagedSessions) {
   Bytes bad_list = whole;
   for (int i = 0; i < 4; ++i) bad_list[12 + i] = static_cast<unsigned char>("JUNK"[i]);
   damaged.push_back(bad_list);
-  Bytes bad_size = whole;
-  bad_size[4] = 0xFF;
-  bad_size[7] = 0x7F;
-  damaged.push_back(bad_size);
 
+  int salvaged = 0;
   for (size_t i = 0; i < damaged.size(); ++i) {
     SCOPED_TRACE("case " + std::to_string(i) + ", " + std::to_string(damaged[i].size()) + " bytes");
     WriteBytes(folder_.File("d.sgp"), damaged[i]);
     Result info = folder_.Run({"info", "d.sgp"});
+    if (info.status == 0) {
+      ++salvaged;
+      EXPECT_TRUE(Contains(info.out, "damaged    the session file is damaged")) << info.out;
+      EXPECT_TRUE(Contains(info.out, "skipped    ")) << info.out;
+      continue;
+    }
     EXPECT_EQ(info.status, 1) << info.out;
     EXPECT_EQ(CountLines(info.err), 1) << info.err;
     EXPECT_TRUE(Contains(info.err, "d.sgp")) << info.err;
   }
-  WriteBytes(folder_.File("d.sgp"), damaged[damaged.size() / 2]);
+  EXPECT_GT(salvaged, 15);
+
+  // Cut inside the last sound: the first one is still there, and the lost one is named.
+  WriteBytes(folder_.File("d.sgp"), damaged[damaged.size() - 2]);
+  Result info = folder_.Run({"info", "d.sgp"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "sound ramp.wav")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "skipped    top level, item 2: sound \"short.wav\": the file ends"))
+      << info.out;
   EXPECT_EQ(folder_.Run({"render", "d.sgp", "o.wav"}).status, 1);
   EXPECT_FALSE(folder_.Exists("o.wav"));
+}
+
+TEST_F(InfoCommand, WarnsOfASoundFileChangedSinceTheSessionWasSaved) {
+  ASSERT_EQ(folder_.Run({"new", "s.sgp", "ramp.wav", "short.wav@100"}).status, 0);
+  Result info = folder_.Run({"info", "s.sgp"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_FALSE(Contains(info.out, "changed")) << info.out;
+
+  WriteWave16(folder_.File("short.wav"), 44100, 2, std::vector<int16_t>(441 * 2, 300));
+  info = folder_.Run({"info", "s.sgp"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "changed    sound \"short.wav\" (" + folder_.File("short.wav") +
+                                     "): file changed since the session was saved: 1764 bytes "
+                                     "of sound, the session recorded 17640"))
+      << info.out;
+  EXPECT_TRUE(Contains(info.out, "file changed\n")) << info.out;
+  EXPECT_FALSE(Contains(info.out, "damaged")) << info.out;
+}
+
+TEST_F(InfoCommand, AWaveCutShortLoadsWhatItHoldsAndSaysSo) {
+  Bytes wave = ReadBytes(folder_.File("short.wav"));
+  wave.resize(wave.size() - 4410 * 2 - 3);  // half the frames and part of one
+  WriteBytes(folder_.File("cut.wav"), wave);
+  Result info = folder_.Run({"info", "cut.wav"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "(8816 bytes)")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "shorter than its header claims")) << info.out;
+  info = folder_.Run({"info", "short.wav"});
+  EXPECT_FALSE(Contains(info.out, "shorter")) << info.out;
+}
+
+// A pipe nobody writes would hold the open for ever.
+TEST_F(InfoCommand, RefusesAPipeOrAFolderAsASoundWithoutWaiting) {
+  ASSERT_EQ(mkfifo(folder_.File("pipe.wav").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder_.File("folder.wav"));
+  for (const char* name : {"pipe.wav", "folder.wav"}) {
+    SCOPED_TRACE(name);
+    const pid_t pid = folder_.Start({"info", name});
+    int waited = 0;
+    for (siginfo_t ended{}; waited < 100; ++waited) {
+      if (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+          ended.si_pid == pid)
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (waited == 100) kill(pid, SIGKILL);
+    Result info = folder_.Wait(pid);
+    EXPECT_EQ(info.status, 1);
+    EXPECT_TRUE(Contains(info.err, "not a regular file")) << info.err;
+  }
 }
 
 TEST_F(InfoCommand, RefusesWhatIsNotASound) {

@@ -339,9 +339,11 @@ int CSoundGroup::LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, boo
   int item = 0;
   while (moved == 1) {
     riff->GetCurrentChunkInfo(nullptr, &sub);
+    // A subclass's own chunks close the list (lists of other kinds among them once the count
+    // is reached); anything else before an item is passed over.
+    const bool counted = count >= 0 && item >= count;
+    if ((sub.id != session::kListId || counted) && AtomListFollows(riff) != 1) break;
     if (sub.id != session::kListId) {
-      // A subclass's own chunks close the list; anything else before an item is passed over.
-      if (AtomListFollows(riff) != 1) break;
       moved = session::Advance(riff);
       continue;
     }
