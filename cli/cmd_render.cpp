@@ -145,19 +145,18 @@ bool CheckSize(CConv2WaveFile& writer, CConv2FileFormat& target_format, tWAVEFOR
   return true;
 }
 
-// Mixes `root` from 0 to `end` ms into `writer`, keeping what lies from `from` on, and
-// finishes the file. False with `error` set when any step fails.
+// Mixes `root` from `from` to `end` ms into `writer` and ends its sound data. False with
+// `error` set when any step fails.
 bool WriteRender(SessionRootGroup* root, tWAVEFORMATEX& format, long from, long end,
                  CConv2WaveFile& writer, std::string* error) {
   WriteSink write(writer);
-  // Whole frames of the stretch before `from` are rendered and dropped, so the cut is exact.
-  SkipSink skip(write,
-                static_cast<long>(static_cast<double>(from) * format.nSamplesPerSec / 1000.0) *
-                    format.nBlockAlign);
   ProgressBar bar("rendering");
-  ProgressSink progress(skip, bar, static_cast<double>(end) * format.nAvgBytesPerSec / 1000.0);
+  ProgressSink progress(write, bar,
+                        static_cast<double>(end - from) * format.nAvgBytesPerSec / 1000.0);
   CPCMMixer mixer(nullptr);
-  const int mixed = mixer.MixToDataSink(root, FeedSink, &progress, &format, end, -1);
+  // The mix starts at `from` itself, each sound entered at its own offset: nothing before
+  // it is mixed.
+  const int mixed = mixer.MixToDataSinkFrom(root, FeedSink, &progress, &format, from, end, -1);
   const unsigned long code = platform::last_error();
   bar.Finish();
   if (Interrupted()) {

@@ -4,14 +4,6 @@
 #include <platform/last_error.h>
 #include <sonark/export/conv_file_obj.h>
 
-#include <algorithm>
-
-bool SkipSink::Put(const unsigned char* data, long count) {
-  const long skipped = std::min(left_, count);
-  left_ -= skipped;
-  return count == skipped || next_.Put(data + skipped, count - skipped);
-}
-
 bool ProgressSink::Put(const unsigned char* data, long count) {
   done_ += static_cast<double>(count);
   bar_.Update(done_, total_);

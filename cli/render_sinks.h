@@ -14,18 +14,6 @@ class BlockSink {
   virtual bool Put(const unsigned char* data, long count) = 0;
 };
 
-// Drops the first `bytes` of the stream (the stretch before the asked start) and passes on
-// the rest.
-class SkipSink : public BlockSink {
- public:
-  SkipSink(BlockSink& next, long bytes) : next_(next), left_(bytes) {}
-  bool Put(const unsigned char* data, long count) override;
-
- private:
-  BlockSink& next_;
-  long left_;
-};
-
 // Shows on `bar` how much of `total` bytes has passed.
 class ProgressSink : public BlockSink {
  public:

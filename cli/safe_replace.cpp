@@ -100,31 +100,36 @@ std::string FolderOf(const std::string& path) {
 }
 
 SafeReplace::SafeReplace(std::string target) : target_(std::move(target)) {
+  struct stat info {};
+  // What is not a regular file is opened by its own name: links such as /dev/stdout lead
+  // through /proc to pipes that have no name to resolve.
+  if (stat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    exists_ = true;
+    resolved_ = temp_ = target_;
+    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) {
+      direct_ = true;
+    } else if (S_ISDIR(info.st_mode)) {
+      refusal_ = "is a folder";
+    } else if (S_ISBLK(info.st_mode)) {
+      refusal_ = "is a block device; a whole disk is never written over";
+    } else {
+      refusal_ = "is not a file that can be written";
+    }
+    return;
+  }
   if (!ResolveLinks(target_, &resolved_)) {
     refusal_ = std::strerror(errno);
     resolved_ = target_;
   }
   temp_ = TempNameFor(resolved_);
-  struct stat info {};
   if (!refusal_.empty() || stat(resolved_.c_str(), &info) != 0) return;
   exists_ = true;
-  if (S_ISREG(info.st_mode)) {
-    // Write permission alone would let root replace a file its owner made read-only.
-    if ((info.st_mode & 0222) == 0 || access(resolved_.c_str(), W_OK) != 0)
-      refusal_ = "the file is read-only";
-    mode_ = info.st_mode & 07777;
-    owner_ = info.st_uid;
-    group_ = info.st_gid;
-  } else if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) {
-    direct_ = true;
-    temp_ = resolved_;
-  } else if (S_ISDIR(info.st_mode)) {
-    refusal_ = "is a folder";
-  } else if (S_ISBLK(info.st_mode)) {
-    refusal_ = "is a block device; a whole disk is never written over";
-  } else {
-    refusal_ = "is not a file that can be written";
-  }
+  // Write permission alone would let root replace a file its owner made read-only.
+  if ((info.st_mode & 0222) == 0 || access(resolved_.c_str(), W_OK) != 0)
+    refusal_ = "the file is read-only";
+  mode_ = info.st_mode & 07777;
+  owner_ = info.st_uid;
+  group_ = info.st_gid;
 }
 
 SafeReplace::~SafeReplace() { Discard(); }
