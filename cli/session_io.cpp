@@ -2,6 +2,7 @@
 #include <cli/session_io.h>
 #include <platform/last_error.h>
 #include <quarl/timeline/session_atoms.h>
+#include <sonark/error_messages.h>
 #include <sonark/errors.h>
 #include <sonark/model/session_report.h>
 #include <sonark/temp_paths.h>
@@ -28,44 +29,6 @@ constexpr unsigned long kSessionForm = tarnell::FourCC("sess");
 constexpr int kDetermineLength = 1;
 constexpr int kBuildPeaks = 1;
 constexpr int kBuildSeekMap = 1;
-
-struct CodeText {
-  unsigned long code;
-  const char* text;
-};
-
-constexpr CodeText kCodeTexts[] = {
-    {sonark::kErrOutOfMemory, "out of memory"},
-    {tarnell::kErrSeekFailed, "the file is shorter than it says"},
-    {tarnell::kErrLevelHeaderRead, "the file is damaged or cut short"},
-    {tarnell::kErrWriteFailed, "the disk is full or refused the data"},
-    {tarnell::kErrRiffRead, "the file is damaged or cut short"},
-    {tarnell::kErrNotRiff, "not a RIFF file"},
-    {tarnell::kErrNoSuchChunk, "a part of the file is missing"},
-    {tarnell::kErrTooDeep, "the file is damaged (lists nested too deep)"},
-    {sonark::kErrNotWaveOrMpeg, "not a wave or MPEG audio file"},
-    {sonark::kErrFormatChunkShort, "the wave format record is cut short"},
-    {sonark::kErrNoFormatChunk, "the wave file has no format record"},
-    {sonark::kErrNoDataChunk, "the wave file has no sound data"},
-    {sonark::kErrDataRange, "the sound data cannot be read"},
-    {sonark::kErrNoPcmFormat, "the compression of this file is not supported"},
-    {sonark::kErrMpegInspection, "MPEG audio is not supported by this build"},
-    {sonark::kErrUnsupportedPcm, "unsupported channels, sample rate or sample size"},
-    {sonark::kErrEmptyData, "the file holds no sound"},
-    {sonark::kErrBufferCannotStart, "the sound cannot be streamed"},
-    {sonark::kErrEmptySoundPath, "the session stores an empty path"},
-    {sonark::kErrSessionDamaged, "the session file is damaged"},
-    {sonark::kErrSoundFileMissing, "file not found"},
-    {sonark::kErrSoundPathTooLong, "the path is too long to store"},
-    {sonark::kErrSoundHasNoFile, "the sound has no file"},
-    {sonark::kErrSessionValueRange, "a time in the session is out of range"},
-    {sonark::kErrEmbeddedSound, "a sound kept inside the session cannot be read"},
-    {sonark::kErrSessionUnknownList, "the session holds a part of unknown kind"},
-    {sonark::kErrLoadCancelled, "loading was cancelled"},
-    {sonark::kErrConvertFormat, "this output format cannot be written"},
-    {sonark::kErrConvertWrite, "the output was not completely written"},
-    {sonark::kErrDecoderStream, "the sound cannot be decoded"},
-};
 
 // "group \"Drums\" (item 2), item 3: sound \"kick\"" and why.
 LoadProblem Describe(const sonark::SessionSkip& skip) {
@@ -100,16 +63,7 @@ void DropFile(CFileObj*& file) {
 
 }  // namespace
 
-std::string DescribeError(unsigned long code) {
-  for (const CodeText& entry : kCodeTexts)
-    if (entry.code == code) return entry.text;
-  // Codes without the application bit are the system's own.
-  if (code != 0 && (code & tarnell::kErrApplicationBit) == 0)
-    return std::strerror(static_cast<int>(code));
-  char text[32];
-  snprintf(text, sizeof text, "error 0x%08lX", code);
-  return text;
-}
+std::string DescribeError(unsigned long code) { return sonark::DescribeErrorCode(code); }
 
 BarSound* LoadSound(const std::string& given, LoadProblem* problem) {
   problem->what = given;

@@ -36,12 +36,12 @@ constexpr uint32_t kErrSessionValueRange = 0x200000D5;   // time or offset beyon
 constexpr uint32_t kErrEmbeddedSound = 0x200000D6;       // embedded data not written or read
 constexpr uint32_t kErrSessionUnknownList = 0x200000D7;  // a sub-atom list of an unknown kind
 constexpr uint32_t kErrLoadCancelled = 0x200000D8;       // the progress callback cancelled
+constexpr uint32_t kErrNotRegularFile = 0x200000D9;      // a FIFO, device or folder as a sound
 
 // Loading sounds.
 constexpr uint32_t kErrNotWaveOrMpeg = 0x20000104;     // a RIFF file that is neither
 constexpr uint32_t kErrFormatChunkShort = 0x20000105;  // "fmt " shorter than it declares
 constexpr uint32_t kErrNoFormatChunk = 0x20000106;
-constexpr uint32_t kErrNotRegularFile = 0x200000D9;      // a FIFO, device or folder as a sound
 constexpr uint32_t kErrNoDataChunk = 0x20000107;
 constexpr uint32_t kErrDataRange = 0x20000108;       // the audio range cannot be set or read
 constexpr uint32_t kErrNoPcmFormat = 0x2000010A;     // no decoder offers a PCM format
@@ -49,12 +49,19 @@ constexpr uint32_t kErrMpegInspection = 0x2000010B;  // the MPEG stream cannot b
 constexpr uint32_t kErrUnsupportedPcm = 0x20000201;  // channels, rate or sample size
 constexpr uint32_t kErrEmptyData = 0x20000202;
 
+// Music information and the MP3 encoder library.
+constexpr uint32_t kErrEncoderEntryPoint = 0x2000010F;  // an entry point missing, or init failed
+constexpr uint32_t kErrId3Malformed = 0x20000110;       // a frame past the tag, size 0, short read
+
 // Peak and seek-map side files.
-constexpr uint32_t kErrPeakFileDamaged = 0x20000110;  // header, size or trailer not credible
-constexpr uint32_t kErrPeakFileWrite = 0x20000111;    // peak file not created or written whole
-constexpr uint32_t kErrNoPeaks = 0x20000112;          // no peak record, or not in this state
-constexpr uint32_t kErrSeekMapDamaged = 0x20000113;   // a ".isk" file we did not write
-constexpr uint32_t kErrSeekMapWrite = 0x20000114;     // a ".isk" file could not be written
+constexpr uint32_t kErrPeakFileDamaged = 0x20000600;  // header, size or trailer not credible
+constexpr uint32_t kErrPeakFileWrite = 0x20000601;    // peak file not created or written whole
+constexpr uint32_t kErrNoPeaks = 0x20000602;          // no peak record, or not in this state
+constexpr uint32_t kErrSeekMapDamaged = 0x20000603;   // a ".isk" file we did not write
+constexpr uint32_t kErrSeekMapWrite = 0x20000604;     // a ".isk" file could not be written
+constexpr uint32_t kErrPeakArgument = 0x20000605;     // no path, no resolution, index past the end
+constexpr uint32_t kErrPeakFileOpen = 0x20000606;     // a peak file missing or not readable
+constexpr uint32_t kErrPeakCacheStale = 0x20000607;   // cached peaks not of this sound or resolution
 
 // Rendering.
 constexpr uint32_t kErrBufferCannotStart = 0x20000203;  // a sound's buffer cannot start a read

@@ -389,15 +389,10 @@ int CInitialLoad::LoadPeakMap(CRefObj* source, long msPerPeak, int* buildPeaks, 
                               int* determineLength, int loadAll) {
   const char* soundPath = SourcePath(source);
   if (soundPath == nullptr || msPerPeak < 1) return 0;
-  char cachePath[PATH_MAX];
-  if (!CPeaks::PeakFilePathFor(soundPath, cachePath, sizeof(cachePath), 0) ||
-      !IsRightFileOlder(cachePath, soundPath)) {
-    return 0;
-  }
   auto* peaks = new (std::nothrow) CPeaks();
   if (peaks == nullptr) return Fail(sonark::kErrOutOfMemory);
-  if (!peaks->LoadPeaksFromFile(cachePath, loadAll) ||
-      peaks->NumMilsPerPeak() != static_cast<unsigned long>(msPerPeak)) {
+  // Only a cache newer than the sound, built from a sound of its size, at this resolution.
+  if (!peaks->LoadPeakCache(soundPath, static_cast<unsigned long>(msPerPeak), loadAll)) {
     delete peaks;
     return 0;
   }

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -48,9 +47,9 @@ void DropFileObject(CFileObj*& file) {
 CFileObj* CPeaks::NewPeakFileObject() { return new (std::nothrow) CFileObj; }
 
 int CPeaks::PeakFilePathFor(const char* soundPath, char* out, long size, int create) {
-  if (out == nullptr || size <= 0) return Fail(EINVAL);
+  if (out == nullptr || size <= 0) return Fail(sonark::kErrPeakArgument);
   out[0] = '\0';
-  if (soundPath == nullptr || soundPath[0] == '\0') return Fail(EINVAL);
+  if (soundPath == nullptr || soundPath[0] == '\0') return Fail(sonark::kErrPeakArgument);
   char directory[PATH_MAX];
   GetTempSndPath(directory, sizeof directory);
   const size_t prefix = std::strlen(directory);
@@ -58,7 +57,7 @@ int CPeaks::PeakFilePathFor(const char* soundPath, char* out, long size, int cre
   // beside it; reader and writer both come through here, so they always agree.
   if (prefix > 0 && std::strncmp(soundPath, directory, prefix) == 0) {
     const size_t length = std::strlen(soundPath);
-    if (length + 4 >= static_cast<size_t>(size)) return Fail(ENAMETOOLONG);
+    if (length + 4 >= static_cast<size_t>(size)) return Fail(sonark::kErrSidePathTooLong);
     std::memcpy(out, soundPath, length);
     std::memcpy(out + length, ".ipk", 5);
     return 1;
@@ -66,7 +65,7 @@ int CPeaks::PeakFilePathFor(const char* soundPath, char* out, long size, int cre
   return MakeTempPath1(soundPath, ".ipk", out, size, create);
 }
 
-int CPeaks::BeginPeakFile(const char* exactPath) {
+int CPeaks::BeginPeakFile(const char* exactPath, const char* soundPath) {
   if (writing_) {
     DiscardPeakFile();
   } else {
@@ -85,15 +84,21 @@ int CPeaks::BeginPeakFile(const char* exactPath) {
   const std::string temporary = std::string(exactPath) + ".tmp-" + std::to_string(getpid()) + "-" +
                                 std::to_string(serial.fetch_add(1));
   if (!file->Create(temporary.c_str())) {
+    peakfile::FailKeepingNamed(sonark::kErrPeakFileWrite, "cannot create", temporary.c_str());
     const uint32_t error = platform::last_error();
     DropFileObject(file);
-    return Fail(error != 0 ? error : sonark::kErrPeakFileWrite);
+    return Fail(error);
   }
   peak_file_ = file;
   writing_ = true;
   write_path_ = temporary;
   final_path_ = exactPath;
   peaks_in_file_ = 0;
+  // The size as the peaks start: a sound changed while they are built no longer matches.
+  struct stat sound {};
+  sound_size_ = soundPath != nullptr && ::stat(soundPath, &sound) == 0 && S_ISREG(sound.st_mode)
+                    ? static_cast<int64_t>(sound.st_size)
+                    : -1;
   // A zero header until the end: no reader takes the file for a finished one meanwhile.
   const unsigned char placeholder[peakfile::kHeaderSize] = {};
   if (!WriteToPeakFile(0, placeholder, sizeof placeholder)) {
@@ -129,7 +134,7 @@ void CPeaks::CloseReadFile() {
 
 int CPeaks::InitPeaksToFile(CRefObj* source) {
   auto* file = dynamic_cast<CFileObj*>(source);
-  if (file == nullptr || (source->Type() & 1) == 0) return Fail(EINVAL);
+  if (file == nullptr || (source->Type() & 1) == 0) return Fail(sonark::kErrPeakArgument);
   return InitPeaksToFile(file->FilePath());
 }
 
@@ -137,13 +142,13 @@ int CPeaks::InitPeaksToFile(const char* path) {
   if (record_ == nullptr) return Fail(sonark::kErrNoPeaks);
   char target[PATH_MAX];
   if (!PeakFilePathFor(path, target, sizeof target, 1)) return 0;
-  return BeginPeakFile(target);
+  return BeginPeakFile(target, path);
 }
 
 int CPeaks::StreamPeaksToFile(unsigned long count) {
   if (record_ == nullptr || !writing_) return Fail(sonark::kErrNoPeaks);
   Lock hold(record_->lock);
-  if (count > record_->bufferedPeaks || !record_->peakData) return Fail(EINVAL);
+  if (count > record_->bufferedPeaks || !record_->peakData) return Fail(sonark::kErrPeakArgument);
   if (!WriteToPeakFile(peakfile::kHeaderSize + static_cast<long>(peaks_in_file_),
                        record_->peakData.get(), count)) {
     const uint32_t error = platform::last_error();
@@ -195,6 +200,12 @@ int CPeaks::FinishPeaksToFile() {
   peakfile::EncodeTrailer(trailer, tail);
   ok = ok && WriteToPeakFile(0, head, sizeof head) &&
        WriteToPeakFile(peakfile::kHeaderSize + static_cast<long>(count), tail, sizeof tail);
+  if (ok && sound_size_ >= 0) {
+    unsigned char size[peakfile::kSoundSizeRecordSize];
+    peakfile::EncodeSoundSize(sound_size_, size);
+    ok = WriteToPeakFile(peakfile::kHeaderSize + static_cast<long>(count) + peakfile::kTrailerSize,
+                         size, sizeof size);
+  }
   if (!ok || final_path_.size() >= sizeof r.peakFilePath) {
     DiscardPeakFile();
     return Fail(sonark::kErrPeakFileWrite);
@@ -249,6 +260,7 @@ int CPeaks::OpenPeaksFile(const char* path, int write) {
   auto* file = new (std::nothrow) CFileObj;
   if (file == nullptr) return Fail(sonark::kErrOutOfMemory);
   if (!file->Open(target.c_str(), 0, write) || !file->Seek(peakfile::kHeaderSize, 0)) {
+    peakfile::FailKeepingNamed(sonark::kErrPeakFileOpen, "cannot open", target.c_str());
     const uint32_t error = platform::last_error();
     DropFileObject(file);
     return Fail(error);
@@ -276,7 +288,7 @@ int CPeaks::SeekToPeakIndex(unsigned long index) {
   if (record_ == nullptr || peak_file_ == nullptr) return Fail(sonark::kErrNoPeaks);
   {
     Lock hold(record_->lock);
-    if (index >= record_->numPeaks) return Fail(EINVAL);
+    if (index >= record_->numPeaks) return Fail(sonark::kErrPeakArgument);
   }
   if (!peak_file_->Seek(peakfile::kHeaderSize + static_cast<long>(index), 0)) return 0;
   streamed_count_ = index;
@@ -321,8 +333,10 @@ int CPeaks::DeletePeakFile() {
 }
 
 int CPeaks::LoadPeaksFromFile(const char* path, int loadAll) {
-  if (path == nullptr || path[0] == '\0') return Fail(EINVAL);
-  if (std::strlen(path) >= sizeof(_tPeakRecord::peakFilePath)) return Fail(ENAMETOOLONG);
+  if (path == nullptr || path[0] == '\0') return Fail(sonark::kErrPeakArgument);
+  if (std::strlen(path) >= sizeof(_tPeakRecord::peakFilePath)) {
+    return Fail(sonark::kErrSidePathTooLong);
+  }
   peakfile::Contents contents;
   if (!peakfile::ReadPeakFile(path, loadAll, contents)) return 0;
   auto* record = new (std::nothrow) _tPeakRecord;
@@ -362,10 +376,14 @@ int CPeaks::LoadPeakCache(const char* soundPath, unsigned long msPerPeak, int lo
   char path[PATH_MAX];
   if (!PeakFilePathFor(soundPath, path, sizeof path, 0)) return 0;
   // Written in the same millisecond as the sound counts as stale: it may predate the write.
-  if (!IsRightFileOlder(path, soundPath)) return Fail(ENOENT);
+  struct stat sound {};
+  if (!IsRightFileOlder(path, soundPath) || ::stat(soundPath, &sound) != 0 ||
+      peakfile::ReadSoundSize(path) != static_cast<int64_t>(sound.st_size)) {
+    return Fail(sonark::kErrPeakCacheStale);
+  }
   CPeaks cached;
   if (!cached.LoadPeaksFromFile(path, loadAll)) return 0;
-  if (cached.NumMilsPerPeak() != msPerPeak) return Fail(EINVAL);
+  if (cached.NumMilsPerPeak() != msPerPeak) return Fail(sonark::kErrPeakCacheStale);
   if (writing_) {
     DiscardPeakFile();
   } else {
@@ -394,9 +412,11 @@ int CPeaks::SaveAs(const char* path) {
   if (source == target) return 1;
 
   CFileObj reader;
-  if (!inMemory && !reader.Open(source.c_str(), 0, 0)) return 0;
+  if (!inMemory && !reader.Open(source.c_str(), 0, 0)) {
+    return peakfile::FailKeepingNamed(sonark::kErrPeakFileOpen, "cannot open", source.c_str());
+  }
   CPeaks clone;
-  if (!Clone(clone) || !clone.BeginPeakFile(target)) return 0;
+  if (!Clone(clone) || !clone.BeginPeakFile(target, path)) return 0;
   std::vector<unsigned char> window;
   for (unsigned long done = 0; done < count;) {
     const unsigned long n = std::min(count - done, 65536UL);

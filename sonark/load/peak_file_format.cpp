@@ -2,10 +2,14 @@
 #include <sonark/errors.h>
 #include <sonark/load/peak_file_format.h>
 #include <sonark/load/peaks.h>
+#include <tarnell/errors.h>
 #include <tarnell/file_obj.h>
+#include <tarnell/log.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <string>
 
 namespace sonark::peakfile {
 namespace {
@@ -20,6 +24,8 @@ uint32_t Get32(const unsigned char* in) {
 }
 
 int32_t GetSigned32(const unsigned char* in) { return static_cast<int32_t>(Get32(in)); }
+
+constexpr char kSoundSizeTag[4] = {'S', 'N', 'D', 'S'};
 
 int Damaged() {
   platform::set_last_error(kErrPeakFileDamaged);
@@ -55,6 +61,27 @@ Trailer DecodeTrailer(const unsigned char in[kTrailerSize]) {
                  GetSigned32(in + 16)};
 }
 
+void EncodeSoundSize(int64_t size, unsigned char out[kSoundSizeRecordSize]) {
+  std::memcpy(out, kSoundSizeTag, 4);
+  Put32(out + 4, static_cast<uint32_t>(static_cast<uint64_t>(size)));
+  Put32(out + 8, static_cast<uint32_t>(static_cast<uint64_t>(size) >> 32));
+}
+
+int64_t ReadSoundSize(const char* path) {
+  CFileObj file;
+  if (!file.Open(path, 0, 0)) return -1;
+  unsigned char head[kHeaderSize];
+  unsigned char record[kSoundSizeRecordSize];
+  if (!ReadAt(file, 0, head, kHeaderSize)) return -1;
+  const long at = kHeaderSize + static_cast<long>(DecodeHeader(head).numPeaks) + kTrailerSize;
+  if (!ReadAt(file, at, record, kSoundSizeRecordSize) ||
+      std::memcmp(record, kSoundSizeTag, 4) != 0) {
+    return -1;
+  }
+  const uint64_t size = Get32(record + 4) | static_cast<uint64_t>(Get32(record + 8)) << 32;
+  return size <= static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(size) : -1;
+}
+
 bool IsValidHeader(const Header& header) {
   return header.lengthMs > 0 && header.msPerPeak != 0 && header.numPeaks != 0;
 }
@@ -75,7 +102,7 @@ unsigned long BufferSizeFor(unsigned long msPerPeak) {
 
 int ReadPeakFile(const char* path, int loadAll, Contents& out) {
   CFileObj file;
-  if (!file.Open(path, 0, 0)) return 0;  // the file's own code
+  if (!file.Open(path, 0, 0)) return FailKeepingNamed(kErrPeakFileOpen, "cannot open", path);
   unsigned char head[kHeaderSize];
   if (!ReadAt(file, 0, head, kHeaderSize)) return Damaged();
   const Header header = DecodeHeader(head);
@@ -115,6 +142,18 @@ int ReadPeakFile(const char* path, int loadAll, Contents& out) {
   out.lastPeak = peaks[buffered - 1];
   out.peaks = std::move(peaks);
   return 1;
+}
+
+int FailKeepingNamed(uint32_t code, const char* what, const char* path) {
+  const uint32_t found = platform::last_error();
+  if (found != 0 && (found & tarnell::kErrApplicationBit) != 0) return 0;
+  if (found != 0) {
+    const std::string line = std::string("peaks: ") + what + " " + (path ? path : "") + ": " +
+                             std::strerror(static_cast<int>(found));
+    Log(line.c_str());
+  }
+  platform::set_last_error(code);
+  return 0;
 }
 
 int ReadPeaks(CFileObj& file, unsigned long index, unsigned char* out, unsigned long count) {

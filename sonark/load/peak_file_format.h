@@ -7,11 +7,14 @@ class CFileObj;
 
 // The stored peak file (".ipk", and ".grd" for rate displays), little-endian: a 12-byte
 // header (length ms, ms per peak, number of peaks N), the N peaks, a 20-byte trailer (max
-// left, max right, trim start, trim end, total silence).
+// left, max right, trim start, trim end, total silence). A cached peak file of ours then
+// records the size its sound had ("SNDS", 64-bit size): a sound replaced with its date kept
+// is told from the one the peaks were built from. Readers of the layout above ignore it.
 namespace sonark::peakfile {
 
 constexpr long kHeaderSize = 12;
 constexpr long kTrailerSize = 20;
+constexpr long kSoundSizeRecordSize = 12;
 
 struct Header {
   int32_t lengthMs = 0;
@@ -31,6 +34,10 @@ void EncodeHeader(const Header& header, unsigned char out[kHeaderSize]);
 Header DecodeHeader(const unsigned char in[kHeaderSize]);
 void EncodeTrailer(const Trailer& trailer, unsigned char out[kTrailerSize]);
 Trailer DecodeTrailer(const unsigned char in[kTrailerSize]);
+
+void EncodeSoundSize(int64_t size, unsigned char out[kSoundSizeRecordSize]);
+// The sound size recorded in the peak file at `path`, or -1 when it records none.
+int64_t ReadSoundSize(const char* path);
 
 bool IsValidHeader(const Header& header);
 // Values a writer of ours can have produced: sample maxima within 16 bits, trim times
@@ -55,9 +62,14 @@ struct Contents {
 
 // Reads and checks the file at `path`. Peaks that fit the buffer are read whole (whatever
 // `loadAll` says); of more, only the last peak is read, into the last slot. 1, or 0 with the last
-// error set (the file's own code, kErrPeakFileDamaged or kErrOutOfMemory). The file is closed in
+// error set (kErrPeakFileOpen, kErrPeakFileDamaged or kErrOutOfMemory). The file is closed in
 // every case.
 int ReadPeakFile(const char* path, int loadAll, Contents& out);
+
+// Leaves a named code as the last error and returns 0: a named code already there (the file
+// layer's own, out of memory) stays; a system error number is replaced by `code`, its detail
+// going to the log with `what` and `path`, since callers only ever see named codes.
+int FailKeepingNamed(uint32_t code, const char* what, const char* path);
 
 // Reads `count` peaks from peak index `index` of an open peak file; 1 when all came.
 int ReadPeaks(CFileObj& file, unsigned long index, unsigned char* out, unsigned long count);

@@ -7,7 +7,6 @@
 #include <tarnell/file_obj.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -58,7 +57,7 @@ int RecordPeakReader::OpenFile() {
 }
 
 int RecordPeakReader::Read(unsigned long index, unsigned char* out, unsigned long count) {
-  if (index > count_ || count > count_ - index) return Fail(EINVAL);
+  if (index > count_ || count > count_ - index) return Fail(kErrPeakArgument);
   {
     std::lock_guard<std::recursive_mutex> hold(record_->lock);
     const _tPeakRecord& r = *record_;
@@ -73,7 +72,7 @@ int RecordPeakReader::Read(unsigned long index, unsigned char* out, unsigned lon
 }
 
 int RecordPeakReader::PeakAt(unsigned long index, unsigned char* out) {
-  if (index >= count_) return Fail(EINVAL);
+  if (index >= count_) return Fail(kErrPeakArgument);
   if (index < window_start_ || index - window_start_ >= window_.size()) {
     const unsigned long n = std::min(kWindow, count_ - index);
     window_.resize(n);

@@ -1,9 +1,9 @@
 #include <platform/last_error.h>
+#include <sonark/errors.h>
 #include <sonark/load/peak_slicer.h>
 #include <sonark/load/peaks.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 int CPeakSlicer::Init(CPeaks* peaks, const tWAVEFORMATEX* format, unsigned long msPerPeak) {
@@ -11,7 +11,7 @@ int CPeakSlicer::Init(CPeaks* peaks, const tWAVEFORMATEX* format, unsigned long 
       format->wFormatTag != kWaveFormatPcm ||
       (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) ||
       (format->nChannels != 1 && format->nChannels != 2) || format->nSamplesPerSec == 0) {
-    platform::set_last_error(EINVAL);
+    platform::set_last_error(sonark::kErrPeakArgument);
     return 0;
   }
   peaks_ = peaks;
@@ -41,7 +41,7 @@ int CPeakSlicer::Init(CPeaks* peaks, const tWAVEFORMATEX* format, unsigned long 
 
 int CPeakSlicer::Add(const void* data, unsigned long size) {
   if (peaks_ == nullptr) {
-    platform::set_last_error(EINVAL);
+    platform::set_last_error(sonark::kErrPeakArgument);
     return 0;
   }
   auto p = static_cast<const unsigned char*>(data);
@@ -70,7 +70,7 @@ int CPeakSlicer::Add(const void* data, unsigned long size) {
 
 int CPeakSlicer::Flush() {
   if (peaks_ == nullptr) {
-    platform::set_last_error(EINVAL);
+    platform::set_last_error(sonark::kErrPeakArgument);
     return 0;
   }
   partial_fill_ = 0;

@@ -10,7 +10,6 @@
 #include <tarnell/file_obj.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -169,7 +168,7 @@ unsigned long CPeaks::DetermineBufferSize(long msPerPeak) {
 }
 
 int CPeaks::InitPeakData(unsigned long msPerPeak, long numPeaks, int all) {
-  if (msPerPeak == 0) return Fail(EINVAL);
+  if (msPerPeak == 0) return Fail(sonark::kErrPeakArgument);
   auto* record = new (std::nothrow) _tPeakRecord;
   if (record == nullptr) return Fail(sonark::kErrOutOfMemory);
   const unsigned long bufferSize = sonark::peakfile::BufferSizeFor(msPerPeak);
@@ -416,12 +415,12 @@ void CPeaks::SetWroteToDiskFlag(int flag) {
 }
 
 int CPeaks::GetPeakFilePath(char* out, unsigned long size) {
-  if (out == nullptr || size == 0) return Fail(EINVAL);
+  if (out == nullptr || size == 0) return Fail(sonark::kErrPeakArgument);
   out[0] = '\0';
   if (record_ == nullptr) return 1;
   Lock hold(record_->lock);
   const size_t length = std::strlen(record_->peakFilePath);
-  if (length >= size) return Fail(ENAMETOOLONG);
+  if (length >= size) return Fail(sonark::kErrSidePathTooLong);
   std::memcpy(out, record_->peakFilePath, length + 1);
   return 1;
 }

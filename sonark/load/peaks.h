@@ -84,7 +84,9 @@ class SONARK_API CPeaks {
   // closed in every case; a refused file leaves the object as it was.
   int LoadPeaksFromFile(const char* path, int loadAll);
   // Takes the peak file of `soundPath` when it was written later than the sound (to the
-  // millisecond) and holds `msPerPeak`; otherwise 0 and the object is left as it was.
+  // millisecond), from a sound of the size the sound has now, and holds `msPerPeak`;
+  // otherwise 0 (kErrPeakCacheStale, or why the file was refused) and the object is left as
+  // it was.
   int LoadPeakCache(const char* soundPath, unsigned long msPerPeak, int loadAll);
   // Reads up to min(count, buffered peaks, peaks not yet streamed) peaks from the open peak
   // file into the start of the buffer. *got gets the number read, *atEnd whether the last
@@ -183,7 +185,8 @@ class SONARK_API CPeaks {
   // buffer to the peak file being written, or grows the buffer when none is.
   int StorePeak(unsigned char peak, bool analyse);
   int GrowBuffer();
-  int BeginPeakFile(const char* exactPath);
+  // `soundPath`: the sound whose size the finished file records (none for a rate display).
+  int BeginPeakFile(const char* exactPath, const char* soundPath = nullptr);
   int WriteToPeakFile(long offset, const unsigned char* data, unsigned long size);
   void DiscardPeakFile();
   void CloseReadFile();
@@ -199,6 +202,7 @@ class SONARK_API CPeaks {
   std::string write_path_;  // the temporary file the peaks go to
   std::string final_path_;  // where it is renamed once finished
   unsigned long peaks_in_file_ = 0;
+  int64_t sound_size_ = -1;  // of the sound when its peaks were started; -1 not known
   // Peaks of a parse that are in the file or buffer under a count that was given up.
   bool build_failed_ = false;
   unsigned char last_peak_ = 0;

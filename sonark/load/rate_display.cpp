@@ -7,7 +7,6 @@
 #include <sonark/model/map.h>
 
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -34,7 +33,7 @@ unsigned long WrapPosition(double p, unsigned long count) {
 
 CPeaks* CPeaks::GenerateRateDisplay(CMap* rateMap, long lengthMs, unsigned long msPerPeak) {
   if (record_ == nullptr || msPerPeak == 0 || msPerPeak > LONG_MAX) {
-    platform::set_last_error(msPerPeak == 0 ? EINVAL : sonark::kErrNoPeaks);
+    platform::set_last_error(msPerPeak == 0 ? sonark::kErrPeakArgument : sonark::kErrNoPeaks);
     return nullptr;
   }
   unsigned long sourceMs = 0;
@@ -74,7 +73,7 @@ CPeaks* CPeaks::GenerateRateDisplay(CMap* rateMap, long lengthMs, unsigned long 
     const int n =
         std::snprintf(name, sizeof name, "%s%d.grd", sourceFile.c_str(), ++g_display_counter);
     if (n < 0 || n >= static_cast<int>(sizeof name)) {
-      platform::set_last_error(ENAMETOOLONG);
+      platform::set_last_error(sonark::kErrSidePathTooLong);
       return nullptr;
     }
     if (!display->BeginPeakFile(name)) return nullptr;

@@ -104,7 +104,7 @@ TEST_F(PeakFileTest, WrittenFileHasTheStoredLayoutAndReadsBack) {
 
   const std::vector<unsigned char> expected =
       PeakFileBytes(57, 10, values, 12000, 30000, /*trim*/ 20, 50, /*silence*/ 0);
-  ASSERT_EQ(ReadBytes(ipk_), expected);
+  ASSERT_EQ(ReadBytes(ipk_), WithSoundSize(expected, 4));
 
   CPeaks loaded;
   ASSERT_EQ(loaded.LoadPeaksFromFile(ipk_.c_str(), 1), 1);
@@ -124,10 +124,11 @@ TEST_F(PeakFileTest, WrittenFileHasTheStoredLayoutAndReadsBack) {
   ASSERT_EQ(lazily.LoadPeaksFromFile(ipk_.c_str(), 0), 1);
   EXPECT_EQ(Held(lazily), values);  // peaks that fit are never left out
 
-  // Saved for another sound, the same bytes.
+  // Saved for another sound, the same bytes with that sound's size.
   const std::string other = dir_.File("music/copy.wav");
+  WriteBytes(other, {1, 2, 3, 4, 5, 6});
   ASSERT_EQ(loaded.SaveAs(other.c_str()), 1);
-  EXPECT_EQ(ReadBytes(other + ".ipk"), expected);
+  EXPECT_EQ(ReadBytes(other + ".ipk"), WithSoundSize(expected, 6));
   ASSERT_EQ(loaded.GetPeakFilePath(recorded, sizeof recorded), 1);
   EXPECT_EQ(std::string(recorded), other + ".ipk");
 }
@@ -139,7 +140,7 @@ TEST_F(PeakFileTest, LongPeaksStreamFromTheirFile) {
   EXPECT_EQ(peaks.IsStreaming(), 1);
   EXPECT_EQ(peaks.GetBufferedPeaks(), 10000u);
   const std::vector<unsigned char> bytes = ReadBytes(ipk_);
-  ASSERT_EQ(bytes.size(), 12 + values.size() + 20);
+  ASSERT_EQ(bytes.size(), 12 + values.size() + 20 + 12);
   EXPECT_TRUE(std::equal(values.begin(), values.end(), bytes.begin() + 12));
 
   CPeaks loaded;
@@ -170,6 +171,7 @@ TEST_F(PeakFileTest, LongPeaksStreamFromTheirFile) {
 
   // Streamed peaks are copied from the file when saved elsewhere.
   const std::string other = dir_.File("music/other.wav");
+  WriteBytes(other, {'R', 'I', 'F', 'F'});
   ASSERT_EQ(loaded.SaveAs(other.c_str()), 1);
   EXPECT_EQ(ReadBytes(other + ".ipk"), bytes);
 }
@@ -199,6 +201,30 @@ TEST_F(PeakFileTest, CacheIsUsedOnlyWhileNewerThanTheSound) {
   EXPECT_EQ(Held(peaks), std::vector<unsigned char>{9});
   fs::remove(ipk_);
   EXPECT_EQ(peaks.LoadPeakCache(sound_.c_str(), 10, 1), 0);
+  EXPECT_EQ(platform::last_error(), sonark::kErrPeakCacheStale);
+}
+
+TEST_F(PeakFileTest, CacheOfASoundReplacedWithItsDateKeptIsRefused) {
+  CPeaks built(10, -1);
+  ASSERT_EQ(BuildPeaks(built, {1, 2, 3, 4}, 40, 1, &source_), 1);
+  SetModified(sound_, 1700000000, 0);
+  SetModified(ipk_, 1700000001, 0);
+  CPeaks peaks;
+  ASSERT_EQ(peaks.LoadPeakCache(sound_.c_str(), 10, 1), 1);
+  // Another take copied over the sound with its date kept (cp -p, rsync -t).
+  WriteBytes(sound_, {'R', 'I', 'F', 'F', 0, 0});
+  SetModified(sound_, 1700000000, 0);
+  CPeaks stale;
+  EXPECT_EQ(stale.LoadPeakCache(sound_.c_str(), 10, 1), 0);
+  EXPECT_EQ(platform::last_error(), sonark::kErrPeakCacheStale);
+  // A peak file that records no size (another writer's) is not trusted either.
+  std::vector<unsigned char> bare = ReadBytes(ipk_);
+  bare.resize(bare.size() - 12);
+  WriteBytes(ipk_, bare);
+  WriteBytes(sound_, {'R', 'I', 'F', 'F'});
+  SetModified(sound_, 1700000000, 0);
+  SetModified(ipk_, 1700000001, 0);
+  EXPECT_EQ(stale.LoadPeakCache(sound_.c_str(), 10, 1), 0);
 }
 
 TEST_F(PeakFileTest, SideFileDirectoryHoldsThePeakFiles) {
@@ -225,7 +251,8 @@ TEST_F(PeakFileTest, SideFileDirectoryHoldsThePeakFiles) {
   EXPECT_FALSE(fs::exists(recording + ".ipk"));
   ASSERT_EQ(take.InitPeakData(10, 1, 0), 1);
   ASSERT_EQ(take.InitBlankFile(recording.c_str(), 12), 1);
-  EXPECT_EQ(ReadBytes(recording + ".ipk"), PeakFileBytes(12, 10, {0}, 0, 0, 0, 12, 0));
+  EXPECT_EQ(ReadBytes(recording + ".ipk"),
+            WithSoundSize(PeakFileBytes(12, 10, {0}, 0, 0, 0, 12, 0), 1));
   CPeaks found;
   EXPECT_EQ(found.LoadPeakCache(recording.c_str(), 10, 1), 1);
   EXPECT_EQ(found.GetAutoTrimTimeEnd(), 12);

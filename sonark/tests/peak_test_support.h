@@ -43,6 +43,14 @@ inline std::vector<unsigned char> PeakFileBytes(int32_t lengthMs, uint32_t msPer
   return out;
 }
 
+// A cached peak file's record of the size its sound had, after the trailer.
+inline std::vector<unsigned char> WithSoundSize(std::vector<unsigned char> file, uint64_t size) {
+  file.insert(file.end(), {'S', 'N', 'D', 'S'});
+  Put32(file, static_cast<uint32_t>(size));
+  Put32(file, static_cast<uint32_t>(size >> 32));
+  return file;
+}
+
 // Streams `peaks` as a parse would and finishes them with `lengthMs`.
 inline int BuildPeaks(CPeaks& peaks, const std::vector<unsigned char>& values, long lengthMs,
                       int toFile = 0, CRefObj* source = nullptr) {
