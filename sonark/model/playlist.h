@@ -4,6 +4,8 @@
 #include <sonark/model/my_array_list.h>
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 // Why the last operation of a CPlaylist failed.
 enum TPlaylistErrorCode : int {
@@ -19,9 +21,11 @@ enum TPlaylistErrorCode : int {
 // lists (section "Files"). Entries are owned copies, kept in a CMyArrayList keyed by their
 // position in the playlist.
 //
-// Entries are resolved on native paths: an absolute entry, a URL ("http://...") and a Windows
-// path ("C:\...", "\\server\...") stand as written; a relative entry, with either separator,
-// lies in the playlist's folder. A Windows path names no file here, so `mustExist` drops it.
+// Entries are resolved on native paths: a local file URI ("file:///home/a/My%20Song.mp3",
+// "file://localhost/...") becomes its decoded path; an absolute entry, any other URL
+// ("http://...", a file URI of another host) and a Windows path ("C:\...", "\\server\...")
+// stand as written; a relative entry, with either separator, lies in the playlist's folder. A
+// URL or a Windows path names no file here, so `mustExist` drops it.
 class SONARK_API CPlaylist {
  public:
   static constexpr long kMaxFileSize = 200000;
@@ -66,6 +70,9 @@ class SONARK_API CPlaylist {
   int LoadM3u(const char* path, const char* text, size_t size, bool mustExist, long base);
   int LoadPls(const char* path, const char* text, size_t size, bool mustExist, long base);
   int LoadPl(const char* text, size_t size, bool mustExist, long base);
+  // A local "file:" URI entry decoded into `path`; `path` is left empty for an entry of any
+  // other form. False (kPlaylistBadEntry) for a file URI that names no file.
+  bool LocalEntry(std::string_view entry, std::string* path);
   // Inserts `entry` with the key `key` unless `mustExist` rules it out; 1 when kept.
   int Keep(const char* entry, bool mustExist, long key);
   void CopyEntriesFrom(const CPlaylist& other);

@@ -108,6 +108,33 @@ TEST_F(PlaylistTest, PlsResolvesRelativeRootedAndNetworkEntries) {
   EXPECT_EQ(existing.NumEntries(), 4);
 }
 
+TEST_F(PlaylistTest, LocalFileUrisBecomePaths) {
+  WriteFile(lists_ + "My Song #1.mp3", "x");
+  const std::string mySong = lists_ + "My Song #1.mp3";
+  const std::string encoded = "file://" + lists_ + "My%20Song%20%231.mp3";
+  std::string m3u = lists_ + "linux.m3u";
+  WriteFile(m3u, "#EXTM3U\n" + encoded + "\nFILE://localhost" + lists_ +
+                     "song.mp3\nfile:" + dir_.File("a.mp3") +
+                     "\nfile://otherhost/x.mp3\nfile://" + lists_ + "bad%2.mp3\nfile://" +
+                     lists_ + "nul%00.mp3\n");
+  CPlaylist playlist;
+  ASSERT_EQ(playlist.LoadFromFile(m3u.c_str(), false), 1);
+  // A file of another host stays a URL; broken escapes name no file.
+  EXPECT_EQ(Entries(playlist), (std::vector<std::string>{mySong, lists_ + "song.mp3",
+                                                         dir_.File("a.mp3"), "file://otherhost/x.mp3"}));
+  EXPECT_EQ(playlist.ErrorCode(), kPlaylistBadEntry);
+
+  std::string pls = lists_ + "linux.pls";
+  WriteFile(pls, "[playlist]\nNumberOfEntries=1\nFile1=" + encoded + "\n");
+  std::string pl = lists_ + "linux.pl";
+  WriteFile(pl, "[Files]\nFile1=" + encoded + "\n");
+  for (const std::string& list : {pls, pl}) {
+    CPlaylist existing;
+    ASSERT_EQ(existing.LoadFromFile(list.c_str(), true), 1) << list;
+    EXPECT_EQ(Entries(existing), std::vector<std::string>{mySong}) << list;
+  }
+}
+
 TEST_F(PlaylistTest, PlsWithoutCountOrSectionHasNoEntries) {
   std::string uncounted = lists_ + "a.pls";
   WriteFile(uncounted, "[playlist]\nFile1=song.mp3\n");
