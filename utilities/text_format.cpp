@@ -8,21 +8,26 @@
 
 void MakeLengthString(long milliseconds, char* out, int with_milliseconds, int without_hours) {
   if (out == nullptr) return;
-  long hours = milliseconds / 3600000;
-  int minutes = static_cast<int>((milliseconds % 3600000) / 60000);
-  int seconds = static_cast<int>((milliseconds % 60000) / 1000);
-  int thousandths = static_cast<int>(milliseconds % 1000);
+  // A negative length (a time before the start) is the positive one with a sign in front:
+  // "-00:01:500", never "00:-1:-500". The magnitude is unsigned so that LONG_MIN has one too.
+  const char* sign = milliseconds < 0 ? "-" : "";
+  const unsigned long magnitude = milliseconds < 0 ? 0UL - static_cast<unsigned long>(milliseconds)
+                                                   : static_cast<unsigned long>(milliseconds);
+  unsigned long hours = magnitude / 3600000;
+  int minutes = static_cast<int>((magnitude % 3600000) / 60000);
+  int seconds = static_cast<int>((magnitude % 60000) / 1000);
+  int thousandths = static_cast<int>(magnitude % 1000);
   if (hours == 0 || without_hours) {
     if (with_milliseconds)
-      snprintf(out, kLengthStringSize, "%02d:%02d:%03d", minutes, seconds, thousandths);
+      snprintf(out, kLengthStringSize, "%s%02d:%02d:%03d", sign, minutes, seconds, thousandths);
     else
-      snprintf(out, kLengthStringSize, "%02d:%02d", minutes, seconds);
+      snprintf(out, kLengthStringSize, "%s%02d:%02d", sign, minutes, seconds);
   } else {
     if (with_milliseconds)
-      snprintf(out, kLengthStringSize, "%02ld:%02d:%02d:%03d", hours, minutes, seconds,
+      snprintf(out, kLengthStringSize, "%s%02lu:%02d:%02d:%03d", sign, hours, minutes, seconds,
                thousandths);
     else
-      snprintf(out, kLengthStringSize, "%02ld:%02d:%02d", hours, minutes, seconds);
+      snprintf(out, kLengthStringSize, "%s%02lu:%02d:%02d", sign, hours, minutes, seconds);
   }
 }
 

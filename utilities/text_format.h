@@ -10,7 +10,8 @@ constexpr int kLengthStringSize = 32;
 
 // Formats a length of time in milliseconds as "hh:mm:ss:ttt", "hh:mm:ss", "mm:ss:ttt" or
 // "mm:ss". Hours are left out when they are 0 or `without_hours` is set (they are dropped, not
-// folded into the minutes). `out` must hold kLengthStringSize bytes.
+// folded into the minutes). A negative length has a "-" before the same form ("-00:01:500").
+// `out` must hold kLengthStringSize bytes.
 UTILITIES_API void MakeLengthString(long milliseconds, char* out, int with_milliseconds,
                                     int without_hours);
 
