@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -24,6 +25,7 @@ namespace {
 
 using settings::Key;
 using Status = SettingsStatus;
+using Change = std::function<Status(Key*)>;
 
 // What identifies one version of the file on disk: a save always makes a new inode, and an
 // edit in place changes the size or the modification time.
@@ -51,6 +53,20 @@ std::atomic<SettingsSaveHook> g_save_hook{nullptr};
 thread_local std::string t_damaged_copy;
 std::mutex g_damaged_mutex;
 std::vector<std::string> g_damaged_copies;  // set aside since the last TakeDamagedCopies
+
+// What one thread holds back for one settings file while a batch is open on it.
+struct PendingBatch {
+  int depth = 0;
+  // The file as first read inside the batch, with the held changes applied; null until then.
+  std::shared_ptr<Key> tree;
+  std::vector<Change> changes;  // to be applied again to the file as it is at the save
+};
+thread_local std::map<std::string, PendingBatch> t_batches;
+
+PendingBatch* OpenBatch(const std::string& file) {
+  auto it = t_batches.find(file);
+  return it == t_batches.end() ? nullptr : &it->second;
+}
 
 void NoteDamagedCopy(const std::string& aside) {
   t_damaged_copy = aside;
@@ -214,8 +230,31 @@ void SetAsideLocked(const std::string& file, const FileId& damaged) {
   g_cache.erase(file);
 }
 
-// Loads for reading; a damaged file is set aside before the failure is reported.
-Status Snapshot(const std::string& file, std::shared_ptr<const Key>* root) {
+// The file a link points to, followed link by link, even when it does not exist (yet): a
+// save replaces that file and a damaged one is set aside there, and the user's link stays in
+// place. Any other path stays as it is.
+std::string ResolveLink(const std::string& file) {
+  std::string path = file;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0) return path;
+    std::string next(target, static_cast<size_t>(n));
+    path = next.front() == '/' ? next : DirectoryOf(path) + '/' + next;
+  }
+  return path;  // a loop of links: opening it fails as it should
+}
+
+// Loads for reading (the thread's open batch answers from memory); a damaged file is set aside
+// before the failure is reported.
+Status Snapshot(const std::string& linked, std::shared_ptr<const Key>* root) {
+  if (PendingBatch* batch = OpenBatch(linked); batch && batch->tree) {
+    *root = batch->tree;
+    return Status::kOk;
+  }
+  const std::string file = ResolveLink(linked);
   FileId id;
   Status status = Load(file, root, &id);
   if (status == Status::kDamaged) {
@@ -270,20 +309,19 @@ Status Save(const std::string& file, const std::string& text, const FileId& old_
   return SyncDirectory(DirectoryOf(file)) ? Status::kOk : Status::kIoError;
 }
 
-// The file a link points to: a save replaces the file itself and leaves the user's link in
-// place. A dangling link or any other path stays as it is.
-std::string ResolveLink(const std::string& file) {
-  struct stat st;
-  if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
-  char* target = ::realpath(file.c_str(), nullptr);
-  if (target == nullptr) return file;
-  std::string resolved(target);
-  std::free(target);
-  return resolved;
-}
-
-// Applies one change to the current file under the lock and saves the result.
-Status Mutate(const std::string& linked, const std::function<Status(Key*)>& change) {
+// Applies one change to the current file under the lock and saves the result; inside the
+// thread's open batch, to the batch's tree instead.
+Status Mutate(const std::string& linked, const Change& change) {
+  if (PendingBatch* batch = OpenBatch(linked)) {
+    if (!batch->tree) {
+      std::shared_ptr<const Key> current;
+      if (Status s = Snapshot(linked, &current); s != Status::kOk) return s;
+      batch->tree = std::make_shared<Key>(*current);
+    }
+    Status status = change(batch->tree.get());
+    if (status == Status::kOk) batch->changes.push_back(change);
+    return status;
+  }
   const std::string file = ResolveLink(linked);
   if (!MakeDirectories(DirectoryOf(file))) return Status::kIoError;
   FileLock lock;
@@ -339,6 +377,26 @@ std::string HomeDirectory() {
 
 void set_settings_save_hook(SettingsSaveHook hook) { g_save_hook.store(hook); }
 
+SettingsBatch::SettingsBatch(const std::string& file) : file_(file) { ++t_batches[file_].depth; }
+
+SettingsBatch::~SettingsBatch() { Commit(); }
+
+SettingsStatus SettingsBatch::Commit() {
+  if (!open_) return Status::kOk;
+  open_ = false;
+  auto it = t_batches.find(file_);
+  if (it == t_batches.end() || --it->second.depth > 0) return Status::kOk;
+  std::vector<Change> changes = std::move(it->second.changes);
+  t_batches.erase(it);
+  if (changes.empty()) return Status::kOk;
+  return Mutate(file_, [&changes](Key* root) {
+    for (const Change& change : changes) {
+      if (Status status = change(root); status != Status::kOk) return status;
+    }
+    return Status::kOk;
+  });
+}
+
 SettingsStore::SettingsStore(std::string file) : file_(std::move(file)) {}
 
 std::string SettingsStore::DefaultFile() {
@@ -373,7 +431,7 @@ SettingsStatus SettingsStore::OpenKey(std::string_view key) const {
 SettingsStatus SettingsStore::CreateKey(std::string_view key) {
   std::vector<std::string> parts;
   if (!settings::SplitKeyPath(key, &parts)) return Status::kInvalid;
-  return Mutate(file_, [&](Key* root) {
+  return Mutate(file_, [parts](Key* root) {
     Key* walk = root;
     for (const std::string& part : parts) walk = walk->AddSubkey(part);
     return Status::kOk;
@@ -385,7 +443,7 @@ SettingsStatus SettingsStore::DeleteKey(std::string_view key) {
   if (!settings::SplitKeyPath(key, &parts) || parts.size() < 2) return Status::kInvalid;
   std::string leaf = parts.back();
   parts.pop_back();
-  return Mutate(file_, [&](Key* root) {
+  return Mutate(file_, [parts, leaf](Key* root) {
     Key* parent = FindKeyToChange(root, parts);
     return parent && parent->RemoveSubkey(leaf) ? Status::kOk : Status::kNotFound;
   });
@@ -394,7 +452,7 @@ SettingsStatus SettingsStore::DeleteKey(std::string_view key) {
 SettingsStatus SettingsStore::DeleteSubKeys(std::string_view key) {
   std::vector<std::string> parts;
   if (!settings::SplitKeyPath(key, &parts)) return Status::kInvalid;
-  return Mutate(file_, [&](Key* root) {
+  return Mutate(file_, [parts](Key* root) {
     Key* found = FindKeyToChange(root, parts);
     if (!found) return Status::kNotFound;
     found->subkeys.clear();
@@ -422,10 +480,11 @@ SettingsStatus SettingsStore::SetValue(std::string_view key, std::string_view na
   if (!settings::SplitKeyPath(key, &parts) || name.size() > settings::kMaxValueNameLength) {
     return Status::kInvalid;
   }
-  return Mutate(file_, [&](Key* root) {
+  return Mutate(file_, [parts, name = std::string(name), type,
+                        bytes = std::vector<uint8_t>(data.begin(), data.end())](Key* root) {
     Key* found = FindKeyToChange(root, parts);
     if (!found) return Status::kNotFound;
-    found->SetValue(name, type, std::vector<uint8_t>(data.begin(), data.end()));
+    found->SetValue(name, type, bytes);
     return Status::kOk;
   });
 }
@@ -433,7 +492,7 @@ SettingsStatus SettingsStore::SetValue(std::string_view key, std::string_view na
 SettingsStatus SettingsStore::DeleteValue(std::string_view key, std::string_view name) {
   std::vector<std::string> parts;
   if (!settings::SplitKeyPath(key, &parts)) return Status::kInvalid;
-  return Mutate(file_, [&](Key* root) {
+  return Mutate(file_, [parts, name = std::string(name)](Key* root) {
     Key* found = FindKeyToChange(root, parts);
     return found && found->RemoveValue(name) ? Status::kOk : Status::kNotFound;
   });

@@ -23,9 +23,11 @@
 // a crash can leave a torn or empty file. Reads need no lock; parsed files are cached until the
 // file on disk changes.
 //
-// A file that cannot be parsed is never overwritten or taken as empty: the operation that finds
-// it fails with kDamaged and renames it aside to "<file>.damaged-<YYYYMMDD-HHMMSS>", where the
-// user can recover it; later operations start from an empty store.
+// A file that cannot be parsed (a value cut short included) is never overwritten or taken as
+// empty: the operation that finds it fails with kDamaged and renames it aside to
+// "<file>.damaged-<YYYYMMDD-HHMMSS>", where the user can recover it; later operations start
+// from an empty store. A settings file that is a symbolic link is read, replaced and set aside
+// as the file it points to; the link stays.
 namespace platform {
 
 // Value types, numbered as the registry numbers them.
@@ -50,6 +52,31 @@ struct SettingValue {
 // settings file. Lets tests stop a process in the middle of a save. Null removes the hook.
 using SettingsSaveHook = void (*)(const char* temp_file);
 PLATFORM_API void set_settings_save_hook(SettingsSaveHook hook);
+
+// Many changes of one settings file, saved together: while a batch is open on a thread, that
+// thread's changes to the file (through any SettingsStore of the same file name) are held in
+// memory, where its reads see them, and the file is replaced once, atomically, when the batch
+// ends. A process that dies inside a batch leaves the file as it was. Other threads and
+// processes are not held back: the batch's changes are applied again, in order, to the file as
+// it is when the batch is saved, so none of their changes is lost. Batches nest; the outermost
+// one saves.
+class PLATFORM_API SettingsBatch {
+ public:
+  explicit SettingsBatch(const std::string& file);
+  // Saves, unless Commit has.
+  ~SettingsBatch();
+  SettingsBatch(const SettingsBatch&) = delete;
+  SettingsBatch& operator=(const SettingsBatch&) = delete;
+
+  // Saves now and ends the batch: kOk when saved (or nothing changed), otherwise why nothing
+  // was saved (a change that no longer applies, kIoError, kDamaged). Inside an outer batch it
+  // only ends this one. Later calls return kOk.
+  SettingsStatus Commit();
+
+ private:
+  std::string file_;
+  bool open_ = true;
+};
 
 class PLATFORM_API SettingsStore {
  public:

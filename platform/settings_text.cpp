@@ -208,16 +208,21 @@ class LineReader {
     size_t end = text_.find('\n', pos_);
     if (end == std::string_view::npos) end = text_.size();
     *line = text_.substr(pos_, end - pos_);
+    ended_ = end < text_.size();
     pos_ = end + 1;
     ++number_;
     return true;
   }
   size_t number() const { return number_; }
+  // Whether the line last read ended in a line break: every line a writer finished does, so a
+  // last line without one is where a file was cut.
+  bool ended() const { return ended_; }
 
  private:
   std::string_view text_;
   size_t pos_ = 0;
   size_t number_ = 0;
+  bool ended_ = true;
 };
 
 bool Fail(std::string* error, size_t line, const char* what) {
@@ -398,6 +403,10 @@ bool Parse(std::string_view text, Key* root, std::string* error) {
     } else if (rest.substr(0, 6) == "dword:") {
       uint32_t n;
       if (!ParseHex32(rest.substr(6), &n)) return Fail(error, lines.number(), "bad dword value");
+      // Fewer digits are a hand-written number, unless the file stops right there.
+      if (!lines.ended() && rest.size() != 6 + 8) {
+        return Fail(error, lines.number(), "number cut short");
+      }
       type = kSettingNumber;
       data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
               static_cast<uint8_t>(n >> 24)};
@@ -422,6 +431,8 @@ bool Parse(std::string_view text, Key* root, std::string* error) {
         joined.append(Trim(more));
       }
       if (!ParseHexList(joined, &data)) return Fail(error, lines.number(), "bad hex list");
+      // A list that stops with the file may have lost bytes: "01,02,0" reads as a value.
+      if (!lines.ended()) return Fail(error, lines.number(), "hex list cut short");
     } else {
       return Fail(error, lines.number(), "unknown value type");
     }

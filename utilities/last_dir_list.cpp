@@ -1,3 +1,6 @@
+#include <platform/last_error.h>
+#include <platform/settings_store.h>
+#include <tarnell/errors.h>
 #include <tarnell/reg_key.h>
 #include <utilities/last_dir_list.h>
 
@@ -162,6 +165,9 @@ int CLastDirList::ReadFromKey(CRegKey* key) {
 
 int CLastDirList::WriteToKey(CRegKey* key) const {
   if (key == nullptr) return 0;
+  // The whole list in one save: a crash never leaves it half old, half new, and the file is
+  // written once rather than three times an entry.
+  platform::SettingsBatch batch(key->Key().store);
   int index = 0;
   for (const auto& entry : entries_) {
     uint64_t value = utilities::file_time_value(entry->time);
@@ -182,5 +188,14 @@ int CLastDirList::WriteToKey(CRegKey* key) const {
     key->DeleteRegValue(value_name("Value", stale).c_str());
     if (key->SubKeyExists(value_name("Dir", stale).c_str())) return 0;
   }
-  return 1;
+  switch (batch.Commit()) {
+    case platform::SettingsStatus::kOk:
+      return 1;
+    case platform::SettingsStatus::kDamaged:
+      platform::set_last_error(tarnell::kErrRegDamaged);
+      return 0;
+    default:
+      platform::set_last_error(tarnell::kErrRegIo);
+      return 0;
+  }
 }

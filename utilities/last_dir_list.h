@@ -55,8 +55,8 @@ class UTILITIES_API CLastDirList {
   // The list is kept between runs as values of one registry key: "Count", and per entry
   // "Dir<i>" (the path), "Time<i>" (8 bytes, low half first) and "Value<i>", newest first.
   // ReadFromKey replaces the entries with those kept under `key`, skipping damaged ones;
-  // WriteToKey replaces what was kept there. Each returns 1, or 0 when the key is null or a
-  // value cannot be stored.
+  // WriteToKey replaces what was kept there, in one save of the settings file. Each returns 1,
+  // or 0 when the key is null or a value cannot be stored.
   int ReadFromKey(CRegKey* key);
   int WriteToKey(CRegKey* key) const;
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <platform/settings_store.h>
 #include <tarnell/reg_key.h>
 #include <unistd.h>
 #include <utilities/last_dir_list.h>
@@ -169,6 +170,17 @@ TEST_F(LastDirListStoreTest, AShorterListLeavesNoStaleEntriesAndDamagedOnesAreSk
   CLastDirList back;
   ASSERT_EQ(back.ReadFromKey(key.get()), 1);
   EXPECT_EQ(All(back), "/d1@9=1;");
+
+  // However long the list, the settings file is written once.
+  static int saves;
+  saves = 0;
+  platform::set_settings_save_hook([](const char*) { ++saves; });
+  for (int i = 0; i < 10; ++i) list.Add(("/e" + std::to_string(i)).c_str(), At(100 + i), i);
+  EXPECT_EQ(list.WriteToKey(key.get()), 1);
+  platform::set_settings_save_hook(nullptr);
+  EXPECT_EQ(saves, 1);
+  ASSERT_EQ(back.ReadFromKey(key.get()), 1);
+  EXPECT_EQ(All(back), All(list));
 
   CLastDirList empty;
   EXPECT_EQ(empty.ReadFromKey(nullptr), 0);
