@@ -251,6 +251,8 @@ int RunRender(int argc, char** argv) {
   }
   if (!ok) {
     target.Discard();
+    // A signal that broke off a write or the wait for a FIFO's reader is the real cause.
+    if (Interrupted()) error = InterruptReason();
     if (created && !target.Direct()) error += "; partial file deleted";
     Report(options.out, error);
     return kExitFailure;
