@@ -22,6 +22,11 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+// The sample value of a signal at 1.0. The example session plays up to five of these sounds
+// at once, and their loudest moments together reach about 1.7 times one sound's: at half of
+// full scale each, the mix peaks near -2 dB and never clips.
+constexpr double kLevel = 16000.0;
+
 struct Sound {
   const char* file;
   const char* title;
@@ -80,7 +85,7 @@ bool WriteSound(const std::string& dir, const Sound& s) {
       double t = static_cast<double>(start + i) / s.rate;
       for (int c = 0; c < s.channels; ++c) {
         double v = std::clamp(s.signal(t, c), -1.0, 1.0);
-        block[static_cast<size_t>(i * s.channels + c)] = static_cast<int16_t>(v * 32000.0);
+        block[static_cast<size_t>(i * s.channels + c)] = static_cast<int16_t>(v * kLevel);
       }
     }
     long written = 0;
