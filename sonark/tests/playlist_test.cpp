@@ -114,14 +114,14 @@ TEST_F(PlaylistTest, LocalFileUrisBecomePaths) {
   const std::string encoded = "file://" + lists_ + "My%20Song%20%231.mp3";
   std::string m3u = lists_ + "linux.m3u";
   WriteFile(m3u, "#EXTM3U\n" + encoded + "\nFILE://localhost" + lists_ +
-                     "song.mp3\nfile:" + dir_.File("a.mp3") +
-                     "\nfile://otherhost/x.mp3\nfile://" + lists_ + "bad%2.mp3\nfile://" +
-                     lists_ + "nul%00.mp3\n");
+                     "song.mp3\nfile:" + dir_.File("a.mp3") + "\nfile://otherhost/x.mp3\nfile://" +
+                     lists_ + "bad%2.mp3\nfile://" + lists_ + "nul%00.mp3\n");
   CPlaylist playlist;
   ASSERT_EQ(playlist.LoadFromFile(m3u.c_str(), false), 1);
   // A file of another host stays a URL; broken escapes name no file.
-  EXPECT_EQ(Entries(playlist), (std::vector<std::string>{mySong, lists_ + "song.mp3",
-                                                         dir_.File("a.mp3"), "file://otherhost/x.mp3"}));
+  EXPECT_EQ(Entries(playlist),
+            (std::vector<std::string>{mySong, lists_ + "song.mp3", dir_.File("a.mp3"),
+                                      "file://otherhost/x.mp3"}));
   EXPECT_EQ(playlist.ErrorCode(), kPlaylistBadEntry);
 
   std::string pls = lists_ + "linux.pls";
@@ -262,8 +262,7 @@ TEST(Playlist, InsertDeleteAndCopies) {
 
 TEST_F(PlaylistTest, SaveWritesAnM3uThatReadsBack) {
   CPlaylist playlist;
-  for (int i = 0; i < 20; ++i)
-    playlist.Insert(i, dir_.File("t" + std::to_string(i) + ".mp3").c_str());
+  for (int i = 0; i < 20; ++i) playlist.Insert(i, dir_.File(std::to_string(i) + "t.mp3").c_str());
   std::vector<std::string> before = Entries(playlist);
   playlist.Randomize();
   std::vector<std::string> shuffled = Entries(playlist);

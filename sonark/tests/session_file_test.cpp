@@ -39,8 +39,8 @@ std::string Describe(CAudioAtom* atom) {
     _tvol_pan_data* event = map->GetEventData(i, &time);
     double value = 0.0;
     if (event->size == sizeof value) std::memcpy(&value, event->data, sizeof value);
-    out += " " + std::to_string(event->type) + "," + std::to_string(time) + "=" +
-           std::to_string(value);
+    out += ' ';
+    out += std::to_string(event->type) + "," + std::to_string(time) + "=" + std::to_string(value);
   }
   if (auto* group = dynamic_cast<CSoundGroup*>(atom)) {
     out += " [" + std::string(group->GetComments()) + "|" + group->GetCreationTime() + "]{";
