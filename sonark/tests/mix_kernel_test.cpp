@@ -33,7 +33,8 @@ unsigned long PlainMixFrames(MixState& state, const unsigned char*& cursor,
       }
       state.phase -= kPhaseOne;
       state.previousLeft = LoadSample(source, kSourceBits);
-      if (kSourceChannels == 2) state.previousRight = LoadSample(source + kSourceSample, kSourceBits);
+      if (kSourceChannels == 2)
+        state.previousRight = LoadSample(source + kSourceSample, kSourceBits);
       source += kSourceAlign;
     }
     if (ranOut || source == end) {
@@ -44,8 +45,9 @@ unsigned long PlainMixFrames(MixState& state, const unsigned char*& cursor,
     if (kMuted) continue;
     auto between = [&](int32_t previous, const unsigned char* at) {
       const int32_t current = LoadSample(at, kSourceBits);
-      return previous + static_cast<int32_t>(
-                            (static_cast<int64_t>(current - previous) * state.phase) >> kPhaseShift);
+      return previous +
+             static_cast<int32_t>((static_cast<int64_t>(current - previous) * state.phase) >>
+                                  kPhaseShift);
     };
     const int32_t left = between(state.previousLeft, source);
     const int32_t right =
@@ -86,59 +88,76 @@ TEST(MixKernel, EveryLayoutAndRateMatchesThePlainLoop) {
   const double rates[] = {0.25, 0.5, 0.7071, 0.99999, 1.0, 1.00001, 1.5, 2.0, 3.3, 11.0};
   std::mt19937 random(20261208);
   auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
-  for (int index = 0; index < 32; ++index) {
-    const int sourceAlign = ((index & 1) ? 1 : 2) * ((index & 2) ? 2 : 1);
-    const int outputAlign = ((index & 4) ? 1 : 2) * ((index & 8) ? 2 : 1);
-    const MixFunction kernel = SelectMix(index & 1, index & 2, index & 4, index & 8, index & 16);
-    for (const double rate : rates) {
-      SCOPED_TRACE(testing::Message() << "layout " << index << " rate " << rate);
-      std::vector<unsigned char> source(6000 * static_cast<size_t>(sourceAlign));
-      // Loud enough to saturate now and then, with full-scale extremes.
-      for (auto& b : source) b = below(8) == 0 ? (below(2) ? 0x80 : 0x7F) : static_cast<unsigned char>(random());
-      std::vector<unsigned char> expected(20000 * static_cast<size_t>(outputAlign));
-      for (auto& b : expected) b = static_cast<unsigned char>(random());
-      std::vector<unsigned char> actual = expected;
-      MixState plain{static_cast<int32_t>(below(kPhaseOne)) + 1,
-                     static_cast<int32_t>(rate * kPhaseOne),
-                     static_cast<int32_t>(below(65536)) - 32768,
-                     static_cast<int32_t>(below(65536)) - 32768,
-                     8192,
-                     8192};
-      MixState ours = plain;
-      size_t offset = 0;
-      unsigned long outAt = 0;
-      while (offset < source.size()) {
-        const size_t size = std::min<size_t>(source.size() - offset,
-                                             (1 + below(700)) * static_cast<size_t>(sourceAlign));
-        const std::vector<unsigned char> region(source.begin() + static_cast<long>(offset),
-                                                source.begin() + static_cast<long>(offset + size));
-        const unsigned char* plainCursor = region.data();
-        const unsigned char* ourCursor = region.data();
-        const unsigned char* end = region.data() + region.size();
-        bool plainRanOut = false;
-        bool ourRanOut = false;
-        do {
-          plain.leftGain = ours.leftGain = static_cast<int32_t>(below(5) ? below(32768) : below(kMaxGain + 1));
-          plain.rightGain = ours.rightGain = static_cast<int32_t>(below(32768));
-          const unsigned long run = std::min<unsigned long>(1 + below(300), 20000 - outAt);
-          const unsigned long plainMade =
-              kPlain[index](plain, plainCursor, end, expected.data() + outAt * outputAlign, run, plainRanOut);
-          const unsigned long ourMade =
-              kernel(ours, ourCursor, end, actual.data() + outAt * outputAlign, run, ourRanOut);
-          ASSERT_EQ(ourMade, plainMade);
-          ASSERT_EQ(ourRanOut, plainRanOut);
-          ASSERT_EQ(ourCursor - region.data(), plainCursor - region.data());
-          ASSERT_EQ(ours.phase, plain.phase);
-          ASSERT_EQ(ours.previousLeft, plain.previousLeft);
-          ASSERT_EQ(ours.previousRight, plain.previousRight);
-          outAt += plainMade;
-        } while (!plainRanOut && outAt < 20000);
-        if (outAt >= 20000) break;
-        offset += size;
+#if defined(SONARK_MIX_AVX2)
+  // Both the four-frame loop and, where the processor has it, the eight-frame one.
+  const bool wideAvailable = WideInterpolation();
+  for (const bool wide : {false, true}) {
+    if (wide && !wideAvailable) continue;
+    WideInterpolation() = wide;
+#else
+  for (const bool wide : {false}) {
+#endif
+    for (int index = 0; index < 32; ++index) {
+      const int sourceAlign = ((index & 1) ? 1 : 2) * ((index & 2) ? 2 : 1);
+      const int outputAlign = ((index & 4) ? 1 : 2) * ((index & 8) ? 2 : 1);
+      const MixFunction kernel = SelectMix(index & 1, index & 2, index & 4, index & 8, index & 16);
+      for (const double rate : rates) {
+        SCOPED_TRACE(testing::Message()
+                     << "layout " << index << " rate " << rate << (wide ? " eight at a time" : ""));
+        std::vector<unsigned char> source(6000 * static_cast<size_t>(sourceAlign));
+        // Loud enough to saturate now and then, with full-scale extremes.
+        for (auto& b : source)
+          b = below(8) == 0 ? (below(2) ? 0x80 : 0x7F) : static_cast<unsigned char>(random());
+        std::vector<unsigned char> expected(20000 * static_cast<size_t>(outputAlign));
+        for (auto& b : expected) b = static_cast<unsigned char>(random());
+        std::vector<unsigned char> actual = expected;
+        MixState plain{static_cast<int32_t>(below(kPhaseOne)) + 1,
+                       static_cast<int32_t>(rate * kPhaseOne),
+                       static_cast<int32_t>(below(65536)) - 32768,
+                       static_cast<int32_t>(below(65536)) - 32768,
+                       8192,
+                       8192};
+        MixState ours = plain;
+        size_t offset = 0;
+        unsigned long outAt = 0;
+        while (offset < source.size()) {
+          const size_t size = std::min<size_t>(source.size() - offset,
+                                               (1 + below(700)) * static_cast<size_t>(sourceAlign));
+          const std::vector<unsigned char> region(
+              source.begin() + static_cast<long>(offset),
+              source.begin() + static_cast<long>(offset + size));
+          const unsigned char* plainCursor = region.data();
+          const unsigned char* ourCursor = region.data();
+          const unsigned char* end = region.data() + region.size();
+          bool plainRanOut = false;
+          bool ourRanOut = false;
+          do {
+            plain.leftGain = ours.leftGain =
+                static_cast<int32_t>(below(5) ? below(32768) : below(kMaxGain + 1));
+            plain.rightGain = ours.rightGain = static_cast<int32_t>(below(32768));
+            const unsigned long run = std::min<unsigned long>(1 + below(300), 20000 - outAt);
+            const unsigned long plainMade = kPlain[index](
+                plain, plainCursor, end, expected.data() + outAt * outputAlign, run, plainRanOut);
+            const unsigned long ourMade =
+                kernel(ours, ourCursor, end, actual.data() + outAt * outputAlign, run, ourRanOut);
+            ASSERT_EQ(ourMade, plainMade);
+            ASSERT_EQ(ourRanOut, plainRanOut);
+            ASSERT_EQ(ourCursor - region.data(), plainCursor - region.data());
+            ASSERT_EQ(ours.phase, plain.phase);
+            ASSERT_EQ(ours.previousLeft, plain.previousLeft);
+            ASSERT_EQ(ours.previousRight, plain.previousRight);
+            outAt += plainMade;
+          } while (!plainRanOut && outAt < 20000);
+          if (outAt >= 20000) break;
+          offset += size;
+        }
+        ASSERT_EQ(actual, expected);
       }
-      ASSERT_EQ(actual, expected);
     }
   }
+#if defined(SONARK_MIX_AVX2)
+  WideInterpolation() = wideAvailable;
+#endif
 }
 
 }  // namespace
