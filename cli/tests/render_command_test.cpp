@@ -369,6 +369,11 @@ TEST(RenderOpenFiles, RaisesTheLimitAndSaysWhenItIsShort) {
   Result render = folder.Run({"render", "many.sgp", "o.wav"});
   EXPECT_EQ(render.status, 0) << render.err;
 
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers' runtime needs descriptors of its own to check memory, and reports every
+  // object as bad once there are none.
+  GTEST_SKIP() << "the rest needs a build without sanitizers";
+#endif
   folder.SetLauncher({"/usr/bin/prlimit", "--nofile=40:40"});
   render = folder.Run({"render", "many.sgp", "o2.wav"});
   EXPECT_EQ(render.status, 1);
