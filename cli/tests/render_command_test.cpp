@@ -1,5 +1,6 @@
 #include <cli/tests/cli_test_support.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -284,14 +285,24 @@ TEST_F(RenderCommand, ARefusedWriteFailsAndLeavesNoPartialFile) {
   }
 }
 
-// What a wave file cannot hold is refused before anything is written.
-TEST_F(RenderCommand, RefusesARenderTooLargeForAWaveFile) {
+// What a wave file or the disk cannot hold is refused before anything is written.
+TEST_F(RenderCommand, RefusesARenderTooLargeForAWaveFileOrTheDisk) {
   ASSERT_EQ(folder_.Run({"new", "far.sgp", "a.wav@2000000000"}).status, 0);
   Result render = folder_.Run({"render", "far.sgp", "far.wav"});
   EXPECT_EQ(render.status, 1);
   EXPECT_TRUE(Contains(render.err, "more than a wave file can hold (4 GB)")) << render.err;
   EXPECT_FALSE(folder_.Exists("far.wav"));
   EXPECT_TRUE(folder_.HiddenFiles().empty());
+
+  // A small disk of its own, where this test may mount one.
+  const std::string disk = folder_.File("disk");
+  std::filesystem::create_directory(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=128k") != 0)
+    GTEST_SKIP() << "no small disk to fill: " << strerror(errno);
+  render = folder_.Run({"render", "s.sgp", "disk/out.wav"});
+  umount2(disk.c_str(), MNT_DETACH);
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Contains(render.err, "but the disk has")) << render.err;
 }
 
 // Temporary files of renders that were killed outright are swept by a later render; those
