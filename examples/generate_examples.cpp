@@ -2,6 +2,12 @@
 // writer. Everything is computed here: no recorded audio is shipped.
 //
 //   generate_examples OUTPUT_DIR
+#include <platform/wave_format.h>
+#include <sonark/export/conv_file_format.h>
+#include <sonark/export/conv_wave_file.h>
+#include <sonark/load/music_info.h>
+#include <tarnell/ref_obj.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -11,12 +17,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <platform/wave_format.h>
-#include <sonark/export/conv_file_format.h>
-#include <sonark/export/conv_wave_file.h>
-#include <sonark/load/music_info.h>
-#include <tarnell/ref_obj.h>
 
 namespace {
 
@@ -136,8 +136,9 @@ std::vector<Sound> ExampleSounds() {
   auto noise = std::make_shared<Noise>();
   sounds.push_back({"drums.wav", "Drums", 44100, 2, 2.0, [noise](double t, int c) {
                       double beat = std::fmod(t, 0.5);
-                      double kick = std::sin(2 * kPi * (50 * beat + 60 * (1 - std::exp(-30 * beat)))) *
-                                    std::exp(-12 * beat);
+                      double kick =
+                          std::sin(2 * kPi * (50 * beat + 60 * (1 - std::exp(-30 * beat)))) *
+                          std::exp(-12 * beat);
                       double off = std::fmod(t + 0.25, 0.5);
                       double hat = c == 0 ? noise->Next() : noise->Next();
                       return 0.8 * kick + 0.25 * hat * std::exp(-60 * off);
@@ -159,7 +160,8 @@ std::vector<Sound> ExampleSounds() {
                       double f = Frequency(kNotes[step]);
                       double pan = c == 0 ? 0.8 : 1.0;
                       double v = Note(f, t) + 0.25 * Note(3 * f, t);
-                      return 0.3 * pan * v * std::exp(-2.5 * in_note) * std::min(1.0, in_note * 100);
+                      return 0.3 * pan * v * std::exp(-2.5 * in_note) *
+                             std::min(1.0, in_note * 100);
                     }});
   return sounds;
 }

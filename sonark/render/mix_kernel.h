@@ -432,8 +432,8 @@ unsigned long MixFrames(MixState& state, const unsigned char*& cursor, const uns
       }
     }
 
-    // Away from the rate 1.0 path, runs of four frames whose source frames all lie in this
-    // region are interpolated into a small block and added as a rate-1 run; the frame-by-frame
+    // Away from the rate 1.0 path, runs of four (or eight) frames whose source frames all lie in
+    // this region are interpolated together and added to the output; the frame-by-frame
     // path below takes the region's first frames (the previous frame is not in memory there)
     // and its last ones. Same samples either way.
     if (step != kPhaseOne || phase != kPhaseOne) {

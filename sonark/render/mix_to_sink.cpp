@@ -224,10 +224,9 @@ int CPCMMixer::MixToDataSinkFrom(CSoundGroup* group, TDataSink sink, void* conte
   }
   // The first byte delivered: whole frames before it are not mixed.
   const long start =
-      startMs > 0 ? static_cast<long>(static_cast<double>(startMs) * output.nSamplesPerSec /
-                                      1000.0) *
-                        align
-                  : 0;
+      startMs > 0
+          ? static_cast<long>(static_cast<double>(startMs) * output.nSamplesPerSec / 1000.0) * align
+          : 0;
   const long base = group->AbsoluteOffset();
   const long lastStart = LastSoundStart(group, base);
   const bool playOnce = group->InPlayOnceMode() != 0;
@@ -280,10 +279,10 @@ int CPCMMixer::MixToDataSinkFrom(CSoundGroup* group, TDataSink sink, void* conte
       at += taken;
       deliver -= taken;
       const long wanted = total - start;
-      percent_mixed_ = wanted > 0 ? std::min(100L, static_cast<long>(
-                                                      static_cast<double>(written - start) /
-                                                      static_cast<double>(wanted) * 100.0))
-                                  : 100;
+      percent_mixed_ = wanted > 0
+                           ? std::min(100L, static_cast<long>(static_cast<double>(written - start) /
+                                                              static_cast<double>(wanted) * 100.0))
+                           : 100;
       if (code != dwcNextBlock || taken == 0) {
         stop = true;
         break;

@@ -123,8 +123,7 @@ class SONARK_API CPCMMixer {
   // have run); the block holding the start is mixed whole and delivered from the start. Nothing
   // is delivered when the mix ends at or before the start. Results as MixToDataSink's.
   int MixToDataSinkFrom(CSoundGroup* group, TDataSink sink, void* context,
-                        const tWAVEFORMATEX* format, long startMs, long lengthMs,
-                        long blockBytes);
+                        const tWAVEFORMATEX* format, long startMs, long lengthMs, long blockBytes);
 
   int Playing();
   // The engine lock.

@@ -256,9 +256,9 @@ unsigned long CPCMSound::MixLoop(unsigned char*& cursor, unsigned char* sourceEn
   // Never read a part of a frame at the region's end.
   const unsigned char* end = sourceEnd - (sourceEnd - cursor) % sourceAlign;
   const unsigned long room = static_cast<unsigned long>(destinationEnd - destination) / outputAlign;
-  const sonark::mix::MixFunction mix =
-      sonark::mix::SelectMix(flags & kRenderSource8Bit, flags & kRenderSourceStereo,
-                             flags & kRenderOutput8Bit, flags & kRenderOutputStereo, Muted() || skipping_);
+  const sonark::mix::MixFunction mix = sonark::mix::SelectMix(
+      flags & kRenderSource8Bit, flags & kRenderSourceStereo, flags & kRenderOutput8Bit,
+      flags & kRenderOutputStereo, Muted() || skipping_);
 
   sonark::mix::MixState state{phase_,
                               rate_step_,

@@ -275,8 +275,8 @@ TEST_F(OfflineRenderTest, FfprobeReadsTheInformationTexts) {
   const std::string path = dir_.File("mix for ffprobe.wav");
   ASSERT_EQ(ExportTo(path), 1);
   EXPECT_EQ(wave_test::Output("ffprobe -v error -show_entries format_tags=title,comment,encoder "
-                    "-of default=nw=1 '" +
-                    path + "'"),
+                              "-of default=nw=1 '" +
+                              path + "'"),
             "TAG:comment=rendered offline\nTAG:title=Nested Staircases\nTAG:encoder=Tessel\n");
 }
 
@@ -312,9 +312,9 @@ TEST_F(OfflineRenderTest, ARenderFromAStartIsTheTailOfTheWholeMix) {
     ASSERT_EQ(whole.bytes.size(), static_cast<size_t>(length * 441 / 10 * 4));
     for (const long startMs : {0L, 1L, 333L, 750L, 1101L, 1360L, 1700L, 1949L, 1950L, 9000L}) {
       Collect tail;
-      ASSERT_EQ(mixer.MixToDataSinkFrom(root_, &Collect::Sink, &tail, &format, startMs, length,
-                                        block),
-                1);
+      ASSERT_EQ(
+          mixer.MixToDataSinkFrom(root_, &Collect::Sink, &tail, &format, startMs, length, block),
+          1);
       const size_t from = std::min(whole.bytes.size(), static_cast<size_t>(startMs * 441 / 10 * 4));
       ASSERT_EQ(tail.bytes.size(), whole.bytes.size() - from) << startMs << " ms, block " << block;
       EXPECT_TRUE(std::equal(tail.bytes.begin(), tail.bytes.end(), whole.bytes.begin() + from))
@@ -385,9 +385,10 @@ TEST(OfflineRenderPeers, SoxMixingTheSameFilesGivesTheSameSamples) {
   std::string command = "sox -m";
   for (size_t i = 0; i < inputs.size(); ++i) {
     const std::string path = dir.File("in" + std::to_string(i) + ".wav");
-    ASSERT_EQ(wave_test::Output("sox -n -r 44100 -b 16 -c 2 '" + path + "' synth " + inputs[i].second +
-                      " sine " + std::to_string(inputs[i].first) + " vol 0.2 && echo ok"),
-              "ok\n");
+    ASSERT_EQ(
+        wave_test::Output("sox -n -r 44100 -b 16 -c 2 '" + path + "' synth " + inputs[i].second +
+                          " sine " + std::to_string(inputs[i].first) + " vol 0.2 && echo ok"),
+        "ok\n");
     CPCMSound* sound = SoundFromFile(path);
     ASSERT_NE(sound, nullptr);
     AddOwned(sound, group, 0);

@@ -272,7 +272,8 @@ TEST(PcmSoundRender, ASourceThatComesUpShortIsPaddedWithSilence) {
     const Rendered out = Render(sound, kStereo16, 400);
     ASSERT_EQ(out.samples.size(), 800u);
     EXPECT_EQ(out.samples[199 * 2], Staircase(199, 0, bits)) << bits << " bits";
-    for (long i = 200; i < 400; ++i) ASSERT_EQ(out.samples[i * 2], 0) << bits << " bits, frame " << i;
+    for (long i = 200; i < 400; ++i)
+      ASSERT_EQ(out.samples[i * 2], 0) << bits << " bits, frame " << i;
   }
 }
 
