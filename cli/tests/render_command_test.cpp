@@ -256,6 +256,18 @@ TEST_F(RenderCommand, WritesThroughLinksDevicesAndFifosAndKeepsPermissions) {
   EXPECT_TRUE(std::equal(streamed.begin() + 8, streamed.begin() + 42, plain.begin() + 8));
   EXPECT_EQ(GetLe32(&streamed[42]), 0xFFFFFFFFu);
   EXPECT_TRUE(std::equal(streamed.begin() + 46, streamed.end(), plain_data.begin()));
+
+  // A reader that goes away stops the render as Ctrl-C does, with its reason.
+  std::thread quitter([&] {
+    int fd = open(folder_.File("pipe").c_str(), O_RDONLY);
+    char head[16];
+    EXPECT_EQ(read(fd, head, sizeof head), 16);
+    close(fd);
+  });
+  render = folder_.Run({"render", "s.sgp", "pipe"});
+  quitter.join();
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Contains(render.err, "the reader of the output went away")) << render.err;
   EXPECT_TRUE(folder_.HiddenFiles().empty());
 }
 
