@@ -280,6 +280,8 @@ class SONARK_API CPCMSound : public CAudioAtom {
 
  private:
   void CopySoundPart(const CPCMSound& other);
+  // SkipData in one step where nothing changes on the way: 1 when it moved on over the block.
+  int JumpOver(_bufferType* block, unsigned long* bytesOut);
   // Session storage helpers.
   friend CPCMSound* FindSoundThatCannotBeStored(CAudioAtom* atom, CRIFF* riff);
   int StoredSoundPath(CRIFF* riff, char* out);

@@ -144,7 +144,8 @@ void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
       if (i >= sink_sounds_.Count()) break;
       sound = static_cast<CPCMSound*>(sink_sounds_.Index(i, &key));
     }
-    sound->Idle(&sink_format_);
+    // Passing over a block reads only what it must, so nothing is read ahead for it.
+    if (!skip) sound->Idle(&sink_format_);
     // A sound that began in an earlier block continues from this block's start.
     unsigned long at = 0;
     if (key > 0 && static_cast<unsigned long>(key) > windowFrame) {

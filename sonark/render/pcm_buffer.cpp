@@ -197,6 +197,7 @@ int CPCMBuffer::SetReadVariables(unsigned long offset, unsigned long bytesToRead
   exhausted_ = finished_ = 0;
   bytes_read_ = 0;
   start_offset_ = virtual_start_ + static_cast<uint32_t>(offset);
+  read_origin_ = start_offset_;
   if (loaded_once_) {
     read_ = ring_begin_ != nullptr ? ring_begin_ + start_offset_ % buffer_size_ : nullptr;
     write_ = ring_end_;
@@ -256,6 +257,33 @@ void CPCMBuffer::UpdateReadOffset(unsigned long count) {
   if (!loaded_once_) unread_ -= taken;
   bytes_read_ = ClampCount(uint64_t{bytes_read_} + count);
   if (bytes_read_ >= bytes_to_read_) finished_ = 1;
+}
+
+int CPCMBuffer::SkipBytes(unsigned long count) {
+  if (loaded_once_ || count <= unread_) {
+    UpdateReadOffset(count);
+    return 1;
+  }
+  bytes_read_ = ClampCount(uint64_t{bytes_read_} + count);
+  if (bytes_read_ >= bytes_to_read_) finished_ = 1;
+  unread_ = 0;
+  read_ = write_ = ring_begin_;
+  exhausted_ = 0;
+  return Seek(read_origin_ + bytes_read_);
+}
+
+int CPCMBuffer::ReadBehind(unsigned char* out, unsigned long count) {
+  if (count == 0 || count > buffer_size_ || bytes_read_ < count) return 0;
+  if (loaded_once_) {
+    if (ring_begin_ == nullptr) return 0;
+    const auto at = static_cast<unsigned long>(read_ - ring_begin_) + buffer_size_ - count;
+    for (unsigned long i = 0; i < count; ++i) out[i] = ring_begin_[(at + i) % buffer_size_];
+    return 1;
+  }
+  // The source stands after the unread bytes of the ring; it is put back there.
+  const unsigned long behind = read_origin_ + bytes_read_;
+  const bool ok = Seek(behind - count) && ReadRepeatedly(out, count) == count;
+  return Seek(behind + unread_) && ok ? 1 : 0;
 }
 
 int CPCMBuffer::BytesLeftToRead(unsigned long& left) {

@@ -51,6 +51,12 @@ class SONARK_API CPCMBuffer {
   virtual int Unlock();
   // The consumer has taken `count` bytes.
   virtual void UpdateReadOffset(unsigned long count);
+  // Passes over `count` bytes of the read as if the consumer had taken them, without reading
+  // from the source what the ring does not hold yet. 0 when the source cannot be positioned.
+  int SkipBytes(unsigned long count);
+  // Copies the `count` bytes just before the read position (the last ones handed out or
+  // passed over) into `out`. 0 when they cannot be read.
+  int ReadBehind(unsigned char* out, unsigned long count);
   // Stores the bytes of the current read not yet handed out; returns 1 while there are any.
   virtual int BytesLeftToRead(unsigned long& left);
   virtual int BufferFinished();
@@ -65,6 +71,7 @@ class SONARK_API CPCMBuffer {
   uint32_t BufferSize() const { return buffer_size_; }
   int FillPercent() const { return fill_percent_; }
   uint32_t StartOffset() const { return start_offset_; }
+  uint32_t ReadOrigin() const { return read_origin_; }
   uint32_t TotalBytesRead() const { return bytes_read_; }
   uint32_t TotalBytesToRead() const { return bytes_to_read_; }
   int IsLoadedOnce() const { return loaded_once_; }
@@ -121,4 +128,7 @@ class SONARK_API CPCMBuffer {
   uint32_t unread_ = 0;
   uint32_t virtual_start_ = 0;
   unsigned char silence_ = 0;
+  // Where the current read began in the source; unlike the start offset, kept when the ring
+  // is allocated again after low activity.
+  uint32_t read_origin_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <sonark/render/mix_kernel.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/render/render_units.h>
+#include <sonark/render/sample_convert.h>
 #include <tarnell/ref_obj.h>
 
 #include <algorithm>
@@ -153,10 +154,72 @@ TRenderResult CPCMSound::ReadData(_bufferType* block, unsigned long* bytesOut) {
 
 TRenderResult CPCMSound::SkipData(_bufferType* block, unsigned long* bytesOut) {
   AtomGuard guard(*this);
+  if (JumpOver(block, bytesOut)) return kRenderMore;
   skipping_ = true;
   const TRenderResult result = ReadData(block, bytesOut);
   skipping_ = false;
   return result;
+}
+
+int CPCMSound::JumpOver(_bufferType* block, unsigned long* bytesOut) {
+  const tWAVEFORMATEX* format = Format();
+  if (!RenderableBlock(block) || buffer_ == nullptr || !RenderableFormat(format)) return 0;
+  const tWAVEFORMATEX* output = block->format;
+  const long outputAlign = FrameBytes(output);
+  const long sourceAlign = FrameBytes(format);
+  const auto frames = static_cast<int64_t>(block->dataSize / outputAlign);
+  if (block->data == nullptr || frames == 0) return 0;
+  // Only at a speed that stays what it is over the block: envelopes ready for this output,
+  // none of them ramping and no event falling due before the block's end.
+  const bool following = (render_flags_ & kRenderEnvelopes) != 0;
+  if ((render_flags_ & (kRenderVolumeRamp | kRenderPanRamp | kRenderRateRamp)) != 0 ||
+      (UsingMap() && (GetFlag(kMixerFlagNewMap) || envelope_rate_ != output->nSamplesPerSec)) ||
+      (following && (envelope_.eventCountdown < frames || envelope_.updateInterval <= 0))) {
+    return 0;
+  }
+  const int32_t step = StepFor(Rate(), format, output->nSamplesPerSec);
+  // As the loop would: output frame n lands between source frames m - 1 and m (from the read
+  // position), m = (phase - 1 + n x step) >> 27; frame m must still be part of the read.
+  const int64_t at = static_cast<int64_t>(phase_) - 1 + frames * step;
+  const int64_t taken = at >> sonark::mix::kPhaseShift;
+  unsigned long left = 0;
+  buffer_->BytesLeftToRead(left);
+  const int64_t needed = (taken + 1) * sourceAlign;
+  if (taken < 1 || needed > static_cast<int64_t>(left)) return 0;
+  // A source that does not repeat must hold them too.
+  if (buffer_->Streaming() && data_object_ != nullptr && data_object_->DataMode() == 0 &&
+      static_cast<int64_t>(buffer_->ReadOrigin()) + buffer_->TotalBytesRead() + needed >
+          data_object_->DataSize()) {
+    return 0;
+  }
+  unsigned char previous[4];
+  if (!buffer_->SkipBytes(static_cast<unsigned long>(taken * sourceAlign)) ||
+      !buffer_->ReadBehind(previous, static_cast<unsigned long>(sourceAlign))) {
+    return 0;
+  }
+  rate_step_ = step;
+  render_flags_ &= ~(kRenderOutputStereo | kRenderOutput8Bit);
+  if (output->nChannels == 2) render_flags_ |= kRenderOutputStereo;
+  if (output->wBitsPerSample == 8) render_flags_ |= kRenderOutput8Bit;
+  phase_ = static_cast<int32_t>((at & (sonark::mix::kPhaseOne - 1)) + 1);
+  const int bits = format->wBitsPerSample;
+  previous_left_ = sonark::samples::LoadSample(previous, bits);
+  if (format->nChannels == 2)
+    previous_right_ = sonark::samples::LoadSample(previous + bits / 8, bits);
+  if (following) {
+    // The countdowns as the loop leaves them; without ramps a re-evaluation changes nothing.
+    envelope_.eventCountdown -= static_cast<long>(frames);
+    for (long rest = static_cast<long>(frames); rest > 0;) {
+      if (envelope_.updateCountdown <= 0) envelope_.updateCountdown = envelope_.updateInterval;
+      const long run = std::min(rest, envelope_.updateCountdown);
+      envelope_.updateCountdown -= run;
+      rest -= run;
+    }
+  }
+  envelope_frame_ += static_cast<long>(frames);
+  rendered_ms_ += static_cast<double>(frames) * 1000.0 / output->nSamplesPerSec;
+  if (bytesOut != nullptr) *bytesOut = static_cast<unsigned long>(frames * outputAlign);
+  return 1;
 }
 
 TRenderResult CPCMSound::ReadDataMix(_bufferType* block, unsigned long* bytesOut) {

@@ -295,14 +295,18 @@ struct Collect {
 // group, past the end), with speeds, envelopes and a streamed sound moved on to their own
 // offsets.
 TEST_F(OfflineRenderTest, ARenderFromAStartIsTheTailOfTheWholeMix) {
-  placed_[3].sound->Rate(1.37);
+  // A repeats at a changing speed and with a changing volume, D pans; C repeats its data and
+  // the streamed E plays at speeds of their own, which a render from a start passes over in
+  // one step per block.
   placed_[0].sound->AddSimpleEvent(kMapVolume, 0, 1.0);
   placed_[0].sound->AddSimpleEvent(kMapVolume, 300, 0.2);
   placed_[0].sound->AddSimpleEvent(kMapVolume, 1100, 1.4);
-  placed_[5].sound->AddSimpleEvent(kMapRate, 0, 0.6);
-  placed_[5].sound->AddSimpleEvent(kMapRate, 500, 1.8);
-  placed_[5].sound->AddSimpleEvent(kMapPan, 0, -1.0);
-  placed_[5].sound->AddSimpleEvent(kMapPan, 600, 1.0);
+  placed_[0].sound->AddSimpleEvent(kMapRate, 0, 0.6);
+  placed_[0].sound->AddSimpleEvent(kMapRate, 500, 1.8);
+  placed_[4].sound->AddSimpleEvent(kMapPan, 0, -1.0);
+  placed_[4].sound->AddSimpleEvent(kMapPan, 300, 1.0);
+  placed_[3].sound->Rate(1.37);
+  placed_[5].sound->Rate(0.83);
   const tWAVEFORMATEX format = Pcm(44100, 2, 16);
   const long length = root_->Length(0);
   for (const long block : {-1L, 17640L, 4444L}) {
