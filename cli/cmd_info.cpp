@@ -1,11 +1,5 @@
 // quarl-cli info FILE
 #include <cli/commands.h>
-
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include <cli/session_io.h>
 #include <cli/terminal_text.h>
 #include <quarl/timeline/session_atoms.h>
@@ -13,6 +7,11 @@
 #include <sonark/render/buffer_format.h>
 #include <tarnell/ref_obj.h>
 #include <utilities/text_format.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 

@@ -49,8 +49,8 @@ LoadProblem Describe(const sonark::SoundFileChange& change) {
     reason += std::to_string(change.dataBytes) + " bytes of sound, the session recorded " +
               std::to_string(change.savedDataBytes);
   } else {
-    reason += "the file has " + std::to_string(change.fileBytes) +
-              " bytes, the session recorded " + std::to_string(change.savedFileBytes);
+    reason += "the file has " + std::to_string(change.fileBytes) + " bytes, the session recorded " +
+              std::to_string(change.savedFileBytes);
   }
   return {what, reason};
 }

@@ -91,7 +91,8 @@ TEST_F(InfoCommand, DamagedSessionsShowWhatCouldBeReadAndWhatWasLeftOut) {
   Result info = folder_.Run({"info", "d.sgp"});
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_TRUE(Contains(info.out, "sound ramp.wav")) << info.out;
-  EXPECT_TRUE(Contains(info.out, "skipped    top level, item 2: sound \"short.wav\": the file ends"))
+  EXPECT_TRUE(
+      Contains(info.out, "skipped    top level, item 2: sound \"short.wav\": the file ends"))
       << info.out;
   EXPECT_EQ(folder_.Run({"render", "d.sgp", "o.wav"}).status, 1);
   EXPECT_FALSE(folder_.Exists("o.wav"));

@@ -176,10 +176,9 @@ int CPCMSound::StoredSoundPath(CRIFF* riff, char* out) {
   char relative[PATH_MAX];
   // The relative form separates its parts with backslashes: a name that holds one would be
   // read back as two parts, so such a path is stored as it is.
-  if (std::strchr(path, '\\') == nullptr &&
-      session::FilePathOf(riff->GetRefObj(), sessionPath) && MakeAbsolute(sessionPath) &&
-      HasSameDrive(path, sessionPath) && IsOnLocalHardDrive(sessionPath) &&
-      AbsoluteToRelative(sessionPath, path, relative)) {
+  if (std::strchr(path, '\\') == nullptr && session::FilePathOf(riff->GetRefObj(), sessionPath) &&
+      MakeAbsolute(sessionPath) && HasSameDrive(path, sessionPath) &&
+      IsOnLocalHardDrive(sessionPath) && AbsoluteToRelative(sessionPath, path, relative)) {
     stored = relative;
   }
   const size_t length = std::strlen(stored);

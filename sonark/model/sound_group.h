@@ -81,8 +81,7 @@ class SONARK_API CSoundGroup : public CAudioAtom {
   // be loaded is left out and reported through its ErrorLoadingFile. Within a
   // sonark::SessionLoadScope a damaged sub-atom list, a wrong count and a list cut short are
   // left out and listed in the scope's report instead, and the load goes on.
-  int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
-           void* context) override;
+  int Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress, void* context) override;
   int Save(CRIFF* riff, int byReference) override;
   unsigned long SaveSize(int byReference) override;
   int PreSave(CRIFF* riff) override;

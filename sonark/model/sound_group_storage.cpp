@@ -283,9 +283,8 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
 // The rest of Load for a caller that takes a report: every sub-atom list that can be read is
 // loaded, and what cannot be read is left out and listed. Only a cancel or a lack of memory
 // fails the group (taking out what it added).
-int CSoundGroup::LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, bool cut,
-                               int levels, int a, int b, int c, int d, TLoadProgress progress,
-                               void* context) {
+int CSoundGroup::LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, bool cut, int levels,
+                               int a, int b, int c, int d, TLoadProgress progress, void* context) {
   GroupInReport noted(scope, GetInfo()->name);
   auto skip = [&](int record, const char* kind, const std::string& name, uint32_t code,
                   const std::string& detail) {
@@ -368,8 +367,8 @@ int CSoundGroup::LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, boo
     // Back at this group's level, on the list that failed.
     while (riff->LevelsDown() > levels + 1 && riff->Ascend()) {
     }
-    const bool unknown = typed && !IsAtomList(type) &&
-                         (code == 0 || code == sonark::kErrSessionUnknownList);
+    const bool unknown =
+        typed && !IsAtomList(type) && (code == 0 || code == sonark::kErrSessionUnknownList);
     if (!unknown) {
       const std::string name = typed ? StoredAtomName(riff, here) : std::string();
       const bool fileEnds = end < 0 || end > riff->GetRefObj()->Size();
