@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,12 +21,14 @@ namespace fs = std::filesystem;
 void CollectCodes(const fs::path& header, std::map<uint32_t, std::set<std::string>>* codes) {
   std::ifstream in(header);
   ASSERT_TRUE(in) << header;
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string source = text.str();
-  static const std::regex kCode(R"(constexpr\s+uint32_t\s+(kErr\w+)\s*=\s*(0x[0-9A-Fa-f]+))");
-  for (std::sregex_iterator it(source.begin(), source.end(), kCode), end; it != end; ++it) {
-    (*codes)[static_cast<uint32_t>(std::stoul((*it)[2], nullptr, 16))].insert((*it)[1]);
+  // Lines of the form "constexpr uint32_t kErrName = 0x20000000;".
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string constexpr_, type, name, equals, value;
+    words >> constexpr_ >> type >> name >> equals >> value;
+    if (constexpr_ != "constexpr" || type != "uint32_t" || !name.starts_with("kErr")) continue;
+    ASSERT_EQ(equals, "=") << line;
+    (*codes)[static_cast<uint32_t>(std::stoul(value, nullptr, 16))].insert(name);
   }
 }
 
