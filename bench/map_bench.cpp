@@ -1,8 +1,8 @@
 // Cost of envelope queries on a large map and of sorted edits in a large array list.
 
 #include <benchmark/benchmark.h>
-#include <sonark/model/map.h>
-#include <sonark/model/my_array_list.h>
+#include <sonark/containers/map.h>
+#include <sonark/containers/my_array_list.h>
 
 #include <chrono>
 #include <cstdint>

@@ -12,7 +12,7 @@
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/mem_obj.h>
 

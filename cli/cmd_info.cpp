@@ -2,7 +2,7 @@
 #include <cli/commands.h>
 #include <cli/session_io.h>
 #include <cli/terminal_text.h>
-#include <quarl/timeline/session_atoms.h>
+#include <session/session_atoms.h>
 #include <sonark/load/music_info.h>
 #include <sonark/render/buffer_format.h>
 #include <tarnell/ref_obj.h>

@@ -3,7 +3,7 @@
 #include <cli/safe_replace.h>
 #include <cli/session_io.h>
 #include <cli/terminal_text.h>
-#include <quarl/timeline/session_atoms.h>
+#include <session/session_atoms.h>
 #include <sys/stat.h>
 
 #include <cerrno>

@@ -10,12 +10,12 @@
 #include <cli/session_io.h>
 #include <cli/terminal_text.h>
 #include <platform/last_error.h>
-#include <quarl/timeline/session_atoms.h>
+#include <session/session_atoms.h>
 #include <sonark/export/conv_file_format.h>
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/load/music_info.h>
 #include <sonark/render/buffer_format.h>
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 #include <sys/statvfs.h>
 
 #include <cerrno>

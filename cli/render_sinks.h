@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 
 class CConv2FileObj;
 class ProgressBar;

@@ -1,7 +1,7 @@
 #include <cli/safe_replace.h>
 #include <cli/session_io.h>
 #include <platform/last_error.h>
-#include <quarl/timeline/session_atoms.h>
+#include <session/session_atoms.h>
 #include <sonark/error_messages.h>
 #include <sonark/errors.h>
 #include <sonark/model/session_report.h>

@@ -2,7 +2,7 @@
 // Input: 4 bytes of declared chunk size (little-endian), then the chunk's data. A map that
 // was read must write back and read again to the same bytes.
 
-#include <sonark/model/map.h>
+#include <sonark/containers/map.h>
 #include <tarnell/mem_obj.h>
 #include <tarnell/riff.h>
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include <platform/export.h>
+#include <platform/visibility.h>
 
 namespace platform {
 

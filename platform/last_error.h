@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include <platform/export.h>
+#include <platform/visibility.h>
 
 // One error value per thread, shared by every library of the system. Operations that fail
 // leave a detail code here (the application bit 0x20000000 is set on all of ours) and

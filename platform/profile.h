@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include <platform/export.h>
+#include <platform/visibility.h>
 
 // Reading of INI ("private profile") files: the strings files and ".pls" playlists.
 // Sections and keys are found without regard to case; values are trimmed of surrounding

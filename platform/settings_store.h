@@ -1,6 +1,6 @@
 #pragma once
 
-#include <platform/export.h>
+#include <platform/visibility.h>
 
 #include <cstddef>
 #include <cstdint>

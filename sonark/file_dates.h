@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 #include <utilities/file_time.h>
 
 // File dates for the validity of side files: a side file older than its sound is rebuilt.

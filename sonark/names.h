@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 // Names the engine gives: the file name shown for a sound, and names for new atoms.
 

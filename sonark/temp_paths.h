@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 // The side-file directory, where peak files, seek maps and similar caches of sound files
 // are kept, and the mapping of a sound file's path to its side file's path.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 // Engine-wide thresholds of peak building: the level below which a sample counts as silence,
 // and the partial-song threshold. Start values 0 and 12; start-up restores them.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 // The engine's version text, "major.minor.patch".
 SONARK_API const char* SonarkVersionString();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <tarnell/export.h>
+#include <tarnell/visibility.h>
 
 // The diagnostic log: lines of "HH:MM:SS [N mils] : text" in local time, written under one
 // process-wide lock so that any thread may log and every line stays whole. Nothing is written

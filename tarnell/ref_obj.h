@@ -1,6 +1,6 @@
 #pragma once
 
-#include <tarnell/export.h>
+#include <tarnell/visibility.h>
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <utilities/export.h>
+#include <utilities/visibility.h>
 
 // Directory helpers on native POSIX paths ('/' separated).
 

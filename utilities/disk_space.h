@@ -1,6 +1,6 @@
 #pragma once
 
-#include <utilities/export.h>
+#include <utilities/visibility.h>
 
 // Which file system a path lies on and how much room it has. A "drive" is the file system
 // holding the path; a path that does not exist yet is answered for its nearest existing

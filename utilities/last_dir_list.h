@@ -1,6 +1,6 @@
 #pragma once
 
-#include <utilities/export.h>
+#include <utilities/visibility.h>
 #include <utilities/file_time.h>
 
 class CRegKey;

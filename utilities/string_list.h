@@ -1,6 +1,6 @@
 #pragma once
 
-#include <utilities/export.h>
+#include <utilities/visibility.h>
 
 #include <list>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <utilities/export.h>
+#include <utilities/visibility.h>
 
 // Texts the user sees are looked up by key in section "Strings" of an INI file beside the
 // executable, so they can be changed without rebuilding. A missing file or key never fails:

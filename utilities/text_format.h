@@ -1,6 +1,6 @@
 #pragma once
 
-#include <utilities/export.h>
+#include <utilities/visibility.h>
 
 // Small text helpers of the user interface: lengths of time, file sizes, case, and turning
 // plain text with addresses into HTML with links.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 // A list of texts of which at most one is selected: what the engine needs of a drop-down list
 // or list box in a dialog. The engine fills and reads choices through this interface; the

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <platform/wave_format.h>
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 #include <sonark/export/conversion_types.h>
 #include <sonark/load/music_info.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 #include <sonark/export/conv_file_obj.h>
 #include <tarnell/riff.h>
 

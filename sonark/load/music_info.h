@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 #include <sonark/load/peak_file_format.h>
 #include <sonark/load/peak_record.h>
 #include <sonark/load/peaks.h>
-#include <sonark/model/my_array_list.h>
+#include <sonark/containers/my_array_list.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/thresholds.h>
 #include <strings.h>

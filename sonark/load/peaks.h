@@ -2,7 +2,7 @@
 
 #include <platform/wave_format.h>
 #include <sonark/errors.h>
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 #include <cstdint>
 #include <string>

@@ -4,7 +4,7 @@
 #include <sonark/load/peak_reader.h>
 #include <sonark/load/peak_record.h>
 #include <sonark/load/peaks.h>
-#include <sonark/model/map.h>
+#include <sonark/containers/map.h>
 
 #include <atomic>
 #include <climits>

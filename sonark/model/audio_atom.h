@@ -1,8 +1,8 @@
 #pragma once
 
 #include <platform/wave_format.h>
-#include <sonark/export.h>
-#include <sonark/model/map.h>
+#include <sonark/visibility.h>
+#include <sonark/containers/map.h>
 
 #include <atomic>
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include <sonark/model/atom_guard.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/pcm_buffer.h>
-#include <sonark/render/render_units.h>
+#include <sonark/model/render_units.h>
 #include <tarnell/ref_obj.h>
 
 #include <algorithm>

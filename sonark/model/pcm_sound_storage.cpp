@@ -6,7 +6,7 @@
 #include <sonark/errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
-#include <sonark/loaded_sounds.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/atom_guard.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <platform/wave_format.h>
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 #include <sonark/model/audio_atom.h>
-#include <sonark/model/my_array_list.h>
+#include <sonark/containers/my_array_list.h>
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <platform/wave_format.h>
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 // What the sample-format helpers ask of a decoder of compressed audio. The codec-manager
 // decoder derives from it and the MPEG decoder from that one, so a block size or the kind of

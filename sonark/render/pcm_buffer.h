@@ -1,7 +1,7 @@
 #pragma once
 
 #include <platform/wave_format.h>
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 #include <cstdint>
 

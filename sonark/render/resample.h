@@ -1,7 +1,7 @@
 #pragma once
 
 #include <platform/wave_format.h>
-#include <sonark/export.h>
+#include <sonark/visibility.h>
 
 // Converts linear PCM (8 or 16 bits, 1 or 2 channels) to the destination's rate, channel
 // count and width in one pass and adds it, saturating, into what the destination already

@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include <sonark/engine.h>
+#include <sonark/engine/engine.h>
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/export/conversion_types.h>
 #include <sonark/names.h>

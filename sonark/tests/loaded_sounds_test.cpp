@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <sonark/engine.h>
-#include <sonark/loaded_sounds.h>
+#include <sonark/engine/engine.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/mem_obj.h>

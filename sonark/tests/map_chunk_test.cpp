@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
-#include <sonark/model/map.h>
+#include <sonark/containers/map.h>
 #include <tarnell/errors.h>
 #include <tarnell/mem_obj.h>
 #include <tarnell/riff.h>

@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include <sonark/model/map.h>
+#include <sonark/containers/map.h>
 
 #include <cstdlib>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <sonark/errors.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 #include <sonark/tests/allocation_counter.h>
 #include <sonark/tests/mixer_test_support.h>
 

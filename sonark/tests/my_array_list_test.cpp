@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include <sonark/model/my_array_list.h>
+#include <sonark/containers/my_array_list.h>
 
 #include <algorithm>
 #include <cstdint>

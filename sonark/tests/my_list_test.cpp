@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <sonark/model/my_array_list.h>
-#include <sonark/model/my_list.h>
+#include <sonark/containers/my_array_list.h>
+#include <sonark/containers/my_list.h>
 
 #include <cstdint>
 #include <random>

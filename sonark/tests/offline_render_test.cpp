@@ -5,7 +5,7 @@
 #include <sonark/load/music_info.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 #include <sonark/tests/mixer_test_support.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/riff.h>

@@ -4,7 +4,7 @@
 #include <sonark/model/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 #include <sonark/tests/mixer_test_support.h>
 
 #include <atomic>

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
-#include <sonark/engine.h>
+#include <sonark/engine/engine.h>
 #include <sonark/errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
-#include <sonark/loaded_sounds.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/temp_paths.h>

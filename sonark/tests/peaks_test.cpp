@@ -2,8 +2,8 @@
 #include <platform/last_error.h>
 #include <sonark/load/peak_slicer.h>
 #include <sonark/load/peaks.h>
-#include <sonark/model/map.h>
-#include <sonark/model/my_array_list.h>
+#include <sonark/containers/map.h>
+#include <sonark/containers/my_array_list.h>
 #include <sonark/temp_paths.h>
 #include <sonark/tests/pcm_test_support.h>
 #include <sonark/tests/peak_test_support.h>

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
-#include <sonark/engine.h>
+#include <sonark/engine/engine.h>
 #include <sonark/errors.h>
 #include <sonark/load/peaks.h>
-#include <sonark/loaded_sounds.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_report.h>
 #include <sonark/model/sound_group.h>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
-#include <sonark/engine.h>
+#include <sonark/engine/engine.h>
 #include <sonark/errors.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quarl/timeline/bar_chunk.h>
+#include <session/bar_chunk.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 

@@ -3,7 +3,7 @@
 #include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/model/map.h>
+#include <sonark/containers/map.h>
 #include <tarnell/errors.h>
 #include <tarnell/ref_obj.h>
 #include <tarnell/riff.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <sonark/export.h>
-#include <sonark/model/my_array_list.h>
+#include <sonark/visibility.h>
+#include <sonark/containers/my_array_list.h>
 
 #include <mutex>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <platform/wave_format.h>
-#include <sonark/export.h>
-#include <sonark/model/my_list.h>
+#include <sonark/visibility.h>
+#include <sonark/containers/my_list.h>
 
 #include <atomic>
 #include <cstdint>

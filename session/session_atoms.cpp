@@ -1,4 +1,4 @@
-#include <quarl/timeline/session_atoms.h>
+#include <session/session_atoms.h>
 
 #include <algorithm>
 

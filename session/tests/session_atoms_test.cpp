@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include <quarl/timeline/session_atoms.h>
+#include <session/session_atoms.h>
 #include <tarnell/mem_obj.h>
 #include <tarnell/riff.h>
 

@@ -3,7 +3,7 @@
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/mix_kernel.h>
 #include <sonark/render/pcm_buffer.h>
-#include <sonark/render/render_units.h>
+#include <sonark/model/render_units.h>
 #include <sonark/render/sample_convert.h>
 #include <tarnell/ref_obj.h>
 

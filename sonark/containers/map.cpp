@@ -1,6 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/model/map.h>
+#include <sonark/containers/map.h>
 
 #include <algorithm>
 #include <cstdlib>

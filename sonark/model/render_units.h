@@ -3,7 +3,7 @@
 #include <platform/wave_format.h>
 #include <sonark/model/atom_guard.h>
 #include <sonark/model/audio_atom.h>
-#include <sonark/model/my_array_list.h>
+#include <sonark/containers/my_array_list.h>
 #include <sonark/render/mix_kernel.h>
 
 #include <cmath>

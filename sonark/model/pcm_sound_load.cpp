@@ -3,12 +3,12 @@
 #include <sonark/load/initial_load.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
-#include <sonark/loaded_sounds.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_start.h>
 #include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
-#include <sonark/render/render_units.h>
+#include <sonark/model/render_units.h>
 #include <tarnell/ref_obj.h>
 
 #include <algorithm>

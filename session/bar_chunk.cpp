@@ -1,4 +1,4 @@
-#include <quarl/timeline/bar_chunk.h>
+#include <session/bar_chunk.h>
 
 #include <tarnell/riff.h>
 

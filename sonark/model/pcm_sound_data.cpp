@@ -2,12 +2,12 @@
 #include <sonark/errors.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
-#include <sonark/loaded_sounds.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
-#include <sonark/render/render_units.h>
+#include <sonark/model/render_units.h>
 #include <sonark/render/sample_convert.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/ref_obj.h>

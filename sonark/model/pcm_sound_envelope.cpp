@@ -1,5 +1,5 @@
 #include <sonark/model/pcm_sound.h>
-#include <sonark/render/render_units.h>
+#include <sonark/model/render_units.h>
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include <sonark/loaded_sounds.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <tarnell/file_obj.h>
 

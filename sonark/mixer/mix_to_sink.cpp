@@ -4,7 +4,7 @@
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 #include <sonark/render/buffer_format.h>
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 #include <sonark/render/sample_convert.h>
 
 #include <algorithm>

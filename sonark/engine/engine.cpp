@@ -1,7 +1,7 @@
-#include <sonark/engine.h>
+#include <sonark/engine/engine.h>
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/export/conversion_types.h>
-#include <sonark/loaded_sounds.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/names.h>
 #include <sonark/temp_paths.h>
 #include <sonark/thresholds.h>

@@ -1,8 +1,8 @@
 #include <platform/last_error.h>
-#include <sonark/engine.h>
+#include <sonark/engine/engine.h>
 #include <sonark/errors.h>
 #include <sonark/model/current_mixer.h>
-#include <sonark/render/pcm_mixer.h>
+#include <sonark/mixer/pcm_mixer.h>
 
 #include <atomic>
 #include <mutex>

@@ -1,6 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/model/my_list.h>
+#include <sonark/containers/my_list.h>
 
 #include <new>
 
