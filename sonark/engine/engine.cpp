@@ -1,4 +1,5 @@
 #include <sonark/engine/engine.h>
+#include <sonark/engine_lock.h>
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/export/conversion_types.h>
 #include <sonark/model/loaded_sounds.h>
@@ -23,16 +24,6 @@ int StartMixingThread() { return 1; }
 void StopMixingThread() {}
 
 }  // namespace
-
-std::recursive_mutex& EngineMutex() {
-  // Never destroyed: the mixing thread and late callers may still take it while the process
-  // exits.
-  static std::recursive_mutex* const mutex = new std::recursive_mutex;
-  return *mutex;
-}
-
-void EngineLock() { EngineMutex().lock(); }
-void EngineUnlock() { EngineMutex().unlock(); }
 
 int SonarkStartEngine() {
   std::lock_guard<std::mutex> guard(g_start_lock);

@@ -1,8 +1,9 @@
 #include <platform/last_error.h>
-#include <sonark/engine/engine.h>
+#include <sonark/engine_lock.h>
 #include <sonark/errors.h>
-#include <sonark/model/current_mixer.h>
+#include <sonark/mixer/current_mixer.h>
 #include <sonark/mixer/pcm_mixer.h>
+#include <sonark/model/atom_player.h>
 
 #include <atomic>
 #include <mutex>
@@ -13,20 +14,7 @@ namespace {
 // places that hold their own lock, which must never wait for the engine lock.
 std::atomic<CPCMMixer*> g_current_mixer{nullptr};
 
-}  // namespace
-
-CPCMMixer* GetCurrentMixer() { return g_current_mixer.load(std::memory_order_acquire); }
-
-void SetCurrentMixer(CPCMMixer* mixer) {
-  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
-  g_current_mixer.store(mixer, std::memory_order_release);
-}
-
-int PlayAtomOnCurrentMixer(CAudioAtom* atom, long offset) {
-  if (atom == nullptr) {
-    platform::set_last_error(sonark::kErrInvalidAtomArgument);
-    return 0;
-  }
+int PlayOnCurrentMixer(CAudioAtom* atom, long offset) {
   // The mixer cannot go away between the look-up and the call while the engine lock is held:
   // a mixer stops being current under it before it is destroyed.
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
@@ -36,4 +24,16 @@ int PlayAtomOnCurrentMixer(CAudioAtom* atom, long offset) {
     return 0;
   }
   return mixer->Play(atom, offset, 0);
+}
+
+// The model's Play reaches the mixer through this registration, never by naming it.
+const bool g_registered = (SetAtomPlayer(&PlayOnCurrentMixer), true);
+
+}  // namespace
+
+CPCMMixer* GetCurrentMixer() { return g_current_mixer.load(std::memory_order_acquire); }
+
+void SetCurrentMixer(CPCMMixer* mixer) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  g_current_mixer.store(mixer, std::memory_order_release);
 }

@@ -1,9 +1,9 @@
 #include <platform/clock.h>
 #include <platform/last_error.h>
-#include <sonark/engine/engine.h>
+#include <sonark/engine_lock.h>
 #include <sonark/errors.h>
 #include <sonark/model/audio_atom.h>
-#include <sonark/model/current_mixer.h>
+#include <sonark/mixer/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 #include <sonark/render/buffer_format.h>

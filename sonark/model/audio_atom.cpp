@@ -1,7 +1,7 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/model/audio_atom.h>
-#include <sonark/model/current_mixer.h>
+#include <sonark/model/atom_player.h>
 #include <sonark/model/sound_group.h>
 
 #include <cmath>

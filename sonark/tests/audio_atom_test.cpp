@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/model/current_mixer.h>
+#include <sonark/mixer/current_mixer.h>
+#include <sonark/model/atom_player.h>
 #include <sonark/tests/atom_test_support.h>
 #include <tarnell/mem_obj.h>
 

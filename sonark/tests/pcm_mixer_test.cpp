@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
-#include <sonark/model/current_mixer.h>
+#include <sonark/mixer/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 #include <sonark/mixer/pcm_mixer.h>
