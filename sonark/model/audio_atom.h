@@ -246,6 +246,15 @@ SONARK_API int MapCombiningEnabled();
 SONARK_API void EnableMapCombining();
 SONARK_API void DisableMapCombining();
 
+// Map combining off for a scope: many changes, one rebuild afterwards.
+class MapCombiningPause {
+ public:
+  MapCombiningPause() { DisableMapCombining(); }
+  ~MapCombiningPause() { EnableMapCombining(); }
+  MapCombiningPause(const MapCombiningPause&) = delete;
+  MapCombiningPause& operator=(const MapCombiningPause&) = delete;
+};
+
 // Holds the locks of an atom and of all its ancestors, taken from the top down, for as long
 // as it lives. Parent links change only under these locks, so the chain stays valid.
 class SONARK_API CAtomTreeLock {

@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/model/atom_ref.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 #include <tarnell/ref_obj.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -42,15 +44,19 @@ tWAVEFORMATEX InitialBestFormat() {
 
 bool ValidFactor(double factor) { return factor > 0.0 && std::isfinite(factor); }
 
-// Appends a copied part to the parts of a group copy; a list that cannot grow drops the part
-// and fails with kErrOutOfMemory.
-bool KeepPart(CMyArrayList& parts, CAudioAtom* part, long place) {
-  const int before = parts.Count();
-  parts.AppendToTail(part, place);
-  if (parts.Count() != before) return true;
-  DeleteAtom(&part);
-  platform::set_last_error(sonark::kErrOutOfMemory);
-  return false;
+// A copied part of a group copy and its place, held until the copy takes it.
+struct CopiedPart {
+  AtomRef<> atom;
+  long place;
+};
+
+// Adds the gathered parts to `copy` at their places less `shift`; false when one is refused.
+// Every part's reference is dropped on the way out, taken or not.
+bool AddParts(CSoundGroup* copy, std::vector<CopiedPart>& parts, long shift) {
+  for (CopiedPart& part : parts) {
+    if (copy->AddSubAtom(part.atom.get(), part.place - shift, 0, 0) == nullptr) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -127,105 +133,79 @@ CAudioAtom* CSoundGroup::Copy(long from, long to) {
   return FillSpanCopy(new (std::nothrow) CSoundGroup(*this, from, to), from, to);
 }
 
-CAudioAtom* CSoundGroup::FillCopy(CSoundGroup* copy) {
-  if (copy == nullptr) {
+CAudioAtom* CSoundGroup::FillCopy(CSoundGroup* fresh) {
+  AtomRef<CSoundGroup> copy(fresh);
+  if (!copy) {
     platform::set_last_error(sonark::kErrOutOfMemory);
     return nullptr;
   }
   // The parts are gathered under this group's lock and added to the copy after it is
   // released, so the copy's lock is never taken inside this one's.
-  CMyArrayList parts;
-  bool ok = true;
+  std::vector<CopiedPart> parts;
   {
     Guard guard(lock_);
     int count = sub_atoms_.Count();
-    for (int i = 0; i < count && ok; ++i) {
+    parts.reserve(count);
+    for (int i = 0; i < count; ++i) {
       long offset = 0;
       auto* sub = static_cast<CAudioAtom*>(sub_atoms_.Index(i, &offset));
-      CAudioAtom* part = sub->Copy();
-      if (part == nullptr) {
-        ok = false;
-        break;
-      }
-      ok = KeepPart(parts, part, offset);
+      AtomRef<> part(sub->Copy());
+      if (!part) return nullptr;
+      parts.push_back({std::move(part), offset});
     }
   }
-  for (int i = 0; i < parts.Count(); ++i) {
-    long offset = 0;
-    auto* part = static_cast<CAudioAtom*>(parts.Index(i, &offset));
-    if (ok && copy->AddSubAtom(part, offset, 0, 0) == nullptr) ok = false;
-    DeleteAtom(&part);
-  }
-  if (!ok) {
-    CAudioAtom* doomed = copy;
-    DeleteAtom(&doomed);
-    return nullptr;
-  }
-  copy->Resize(copy);
-  return FinishCopy(copy);
+  if (!AddParts(copy.get(), parts, 0)) return nullptr;
+  copy->Resize(copy.get());
+  return FinishCopy(copy.release());
 }
 
-CAudioAtom* CSoundGroup::FillSpanCopy(CSoundGroup* copy, long from, long to) {
-  if (copy == nullptr) {
+CAudioAtom* CSoundGroup::FillSpanCopy(CSoundGroup* fresh, long from, long to) {
+  AtomRef<CSoundGroup> copy(fresh);
+  if (!copy) {
     platform::set_last_error(sonark::kErrOutOfMemory);
     return nullptr;
   }
-  CMyArrayList parts;  // (copy, place relative to `from`)
-  bool ok = to >= from;
-  if (!ok) platform::set_last_error(sonark::kErrInvalidAtomArgument);
+  if (to < from) {
+    platform::set_last_error(sonark::kErrInvalidAtomArgument);
+    return nullptr;
+  }
+  std::vector<CopiedPart> parts;  // places relative to `from`
   long group_start = 0;
   {
     Guard guard(lock_);
     group_start = AbsoluteOffset();
     int count = sub_atoms_.Count();
-    for (int i = 0; i < count && ok; ++i) {
+    for (int i = 0; i < count; ++i) {
       long offset = 0;
       auto* sub = static_cast<CAudioAtom*>(sub_atoms_.Index(i, &offset));
       long end = offset + sub->Length(0);
       if (offset >= to || end <= from) continue;
       long place = std::max(offset, from) - from;
-      CAudioAtom* part = nullptr;
+      AtomRef<> part;
       if (offset >= from && end <= to) {
-        part = sub->Copy();
+        part.reset(sub->Copy());
       } else {
         long start = std::max(from, offset) - offset;
-        part = sub->Copy(start, std::min(to, end) - offset);
+        part.reset(sub->Copy(start, std::min(to, end) - offset));
         // A group's part begins at its own first contribution, which may lie later.
-        if (part != nullptr && (part->Type() & kAtomTypeGroup)) {
+        if (part && (part->Type() & kAtomTypeGroup)) {
           place += part->AbsoluteOffset() - (sub->AbsoluteOffset() + start);
         }
       }
-      if (part == nullptr) {
-        ok = false;
-        break;
-      }
-      CSoundGroup* part_group = AsGroup(part);
-      if (part_group != nullptr && part_group->sub_atoms_.Count() == 0) {
-        DeleteAtom(&part);
-        continue;
-      }
-      ok = KeepPart(parts, part, place);
+      if (!part) return nullptr;
+      CSoundGroup* part_group = AsGroup(part.get());
+      if (part_group != nullptr && part_group->sub_atoms_.Count() == 0) continue;
+      parts.push_back({std::move(part), place});
     }
-  }
-  if (!ok) {
-    for (int i = 0; i < parts.Count(); ++i) {
-      auto* part = static_cast<CAudioAtom*>(parts.Index(i));
-      DeleteAtom(&part);
-    }
-    CAudioAtom* doomed = copy;
-    DeleteAtom(&doomed);
-    return nullptr;
   }
 
   // The copy starts at its earliest part, and its maps cover exactly the parts' span, so
   // that its envelopes stay where they were over the copied material.
   long shift = 0;
   long span_end = to - from;
-  for (int i = 0; i < parts.Count(); ++i) {
-    long place = 0;
-    auto* part = static_cast<CAudioAtom*>(parts.Index(i, &place));
-    long end = place + part->Length(0);
-    if (i == 0 || place < shift) shift = place;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    long end = parts[i].place + parts[i].atom->Length(0);
+    if (i == 0 || parts[i].place < shift) shift = parts[i].place;
     if (i == 0 || end > span_end) span_end = end;
   }
   {
@@ -234,22 +214,12 @@ CAudioAtom* CSoundGroup::FillSpanCopy(CSoundGroup* copy, long from, long to) {
     copy->source_map_ = CMap(source_map_, from + shift, from + span_end);
   }
   copy->absolute_offset_ = group_start + from + shift;
-  for (int i = 0; i < parts.Count(); ++i) {
-    long place = 0;
-    auto* part = static_cast<CAudioAtom*>(parts.Index(i, &place));
-    if (ok && copy->AddSubAtom(part, place - shift, 0, 0) == nullptr) ok = false;
-    DeleteAtom(&part);
-  }
-  if (!ok) {
-    CAudioAtom* doomed = copy;
-    DeleteAtom(&doomed);
-    return nullptr;
-  }
-  copy->Resize(copy);
+  if (!AddParts(copy.get(), parts, shift)) return nullptr;
+  copy->Resize(copy.get());
   copy->NotifyOfNewLength();
   long length = copy->Length(0);
   if (length > 0) copy->SetLastRateLength(copy->source_map_.GetRateMapAdjustedTime(length));
-  return FinishCopy(copy);
+  return FinishCopy(copy.release());
 }
 
 int CSoundGroup::Type() { return kAtomTypeGroup; }
@@ -353,17 +323,18 @@ void CSoundGroup::Scale(double factor) {
     }
     long length = TruncateToLong(static_cast<double>(Length(0)) * factor);
     source_map_.ScaleEvents(factor);
-    DisableMapCombining();
-    int count = members.Count();
-    for (int k = 0; k < count; ++k) {
-      // Growing works from the end and shrinking from the start, so moved atoms keep order.
-      int i = factor > 1.0 ? count - 1 - k : k;
-      long offset = 0;
-      auto* sub = static_cast<CAudioAtom*>(members.Index(i, &offset));
-      sub->Move(TruncateToLong(static_cast<double>(offset) * factor));
-      sub->Scale(factor);
+    {
+      MapCombiningPause pause;
+      int count = members.Count();
+      for (int k = 0; k < count; ++k) {
+        // Growing works from the end and shrinking from the start, so moved atoms keep order.
+        int i = factor > 1.0 ? count - 1 - k : k;
+        long offset = 0;
+        auto* sub = static_cast<CAudioAtom*>(members.Index(i, &offset));
+        sub->Move(TruncateToLong(static_cast<double>(offset) * factor));
+        sub->Scale(factor);
+      }
     }
-    EnableMapCombining();
     SetVirtualLength(length);
     target = ScaleTarget();
     for (int i = ancestor_count - 1; i >= 0; --i) {
