@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <utility>
 
 // Owns one reference of a reference-counted object and drops it when it goes: the end of a
@@ -33,6 +34,9 @@ class RefHandle {
   T* operator->() const { return object_; }
   T& operator*() const { return *object_; }
   explicit operator bool() const { return object_ != nullptr; }
+  friend bool operator==(const RefHandle& handle, std::nullptr_t) {
+    return handle.object_ == nullptr;
+  }
 
   // Hands the reference to the caller, who now releases it.
   [[nodiscard]] T* release() { return std::exchange(object_, nullptr); }

@@ -4,6 +4,7 @@
 #include <sonark/load/peaks.h>
 #include <sonark/model/atom_guard.h>
 #include <sonark/model/pcm_sound.h>
+#include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
 #include <sonark/model/render_units.h>
 #include <tarnell/ref_obj.h>
@@ -62,7 +63,7 @@ void CPCMSound::CopySoundPart(const CPCMSound& other) {
   auto& source = const_cast<CPCMSound&>(other);
   Guard guard(source);
   if (other.source_format_ != nullptr) {
-    source_format_ = DuplicateFormat(other.source_format_);
+    source_format_.reset(DuplicateFormat(other.source_format_.get()));
     if (source_format_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
   }
   rate_ = other.rate_.load();
@@ -79,26 +80,25 @@ void CPCMSound::CopySoundPart(const CPCMSound& other) {
   cut_short_ = other.cut_short_;
   file_changed_ = other.file_changed_;
   if (other.music_info_ != nullptr) {
-    music_info_ = new (std::nothrow) TMusicInfo(*other.music_info_);
+    music_info_.reset(new (std::nothrow) TMusicInfo(*other.music_info_));
     if (music_info_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
   }
   if (other.peaks_ != nullptr) {
-    peaks_ = other.peaks_->Copy();
+    peaks_.reset(other.peaks_->Copy());
     if (peaks_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
   }
   if (other.buffer_ != nullptr) {
-    buffer_ = other.buffer_->Copy();
+    buffer_.reset(other.buffer_->Copy());
     if (buffer_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
   }
   if (other.data_object_ != nullptr) {
     // A buffer that holds the data whole never reads it again, so its copy can share the
     // object; a streaming copy needs a position of its own.
     if (other.buffer_ == nullptr || other.buffer_->IsLoadedOnce()) {
-      data_object_ = other.data_object_;
-      data_object_->AddReference();
+      data_object_ = RefPtr<>::Share(other.data_object_.get());
     } else {
       platform::clear_last_error();
-      data_object_ = other.data_object_->Copy();
+      data_object_.reset(other.data_object_->Copy());
       if (data_object_ == nullptr) {
         copy_failed_ =
             platform::last_error() != 0 ? platform::last_error() : sonark::kErrOutOfMemory;
@@ -106,7 +106,7 @@ void CPCMSound::CopySoundPart(const CPCMSound& other) {
     }
     if (data_object_ != nullptr) {
       data_object_->SetDataMode(1);
-      if (buffer_ != nullptr) buffer_->SetRefObj(data_object_);
+      if (buffer_ != nullptr) buffer_->SetRefObj(data_object_.get());
     }
   }
 }
@@ -190,9 +190,9 @@ CAudioAtom* CPCMSound::RemoveSubAtom(CAudioAtom*, int, int) { return nullptr; }
 
 CAudioAtom* CPCMSound::MoveSubAtom(CAudioAtom*, long, int, int) { return nullptr; }
 
-tWAVEFORMATEX* CPCMSound::Format() { return source_format_; }
+tWAVEFORMATEX* CPCMSound::Format() { return source_format_.get(); }
 
-tWAVEFORMATEX* CPCMSound::ActualFormat() { return source_format_; }
+tWAVEFORMATEX* CPCMSound::ActualFormat() { return source_format_.get(); }
 
 int CPCMSound::SetSourceFormat(const tWAVEFORMATEX* format) {
   if (format == nullptr) {
@@ -205,18 +205,15 @@ int CPCMSound::SetSourceFormat(const tWAVEFORMATEX* format) {
     return 0;
   }
   Guard guard(*this);
-  std::free(source_format_);
-  source_format_ = copy;
+  source_format_.reset(copy);
   return 1;
 }
 
-CRefObj* CPCMSound::GetRefObj() { return data_object_; }
+CRefObj* CPCMSound::GetRefObj() { return data_object_.get(); }
 
 void CPCMSound::SetRefObj(CRefObj* object) {
   Guard guard(*this);
-  if (object != nullptr) object->AddReference();
-  DeleteRefObject(&data_object_);
-  data_object_ = object;
+  data_object_ = RefPtr<>::Share(object);
   file_rested_ = false;
   // The buffer must never read from an object the sound no longer holds.
   if (buffer_ != nullptr) buffer_->SetRefObj(object);

@@ -4,9 +4,12 @@
 #include <sonark/visibility.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/render/buffer_format.h>
+#include <tarnell/ref_ptr.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 class CRefObj;
 class CPCMBuffer;
@@ -14,6 +17,11 @@ class CDecoder;
 class CEffect;
 class CPeaks;
 struct TMusicInfo;
+
+// Releases a format record made with malloc (its size depends on its extra bytes).
+struct FreeFormat {
+  void operator()(tWAVEFORMATEX* format) const { std::free(format); }
+};
 
 // What a sound's ReadData tells the mixer.
 enum TRenderResult : int {
@@ -238,11 +246,11 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // Takes a reference on `object` (which may be null) and drops the one on the old object;
   // the buffer reads from the new object from its next read on.
   void SetRefObj(CRefObj* object);
-  CPCMBuffer* GetBuffer() { return buffer_; }
-  CDecoder* GetACMObj() { return decoder_; }
-  TMusicInfo* GetMusicInfo() { return music_info_; }
+  CPCMBuffer* GetBuffer() { return buffer_.get(); }
+  CDecoder* GetACMObj() { return decoder_.get(); }
+  TMusicInfo* GetMusicInfo() { return music_info_.get(); }
   // Null when the sound was loaded without peaks.
-  CPeaks* GetPeaks() { return peaks_; }
+  CPeaks* GetPeaks() { return peaks_.get(); }
   long GetAutoTrimTimeStart() const { return auto_trim_start_; }
   long GetAutoTrimTimeEnd() const { return auto_trim_end_; }
 
@@ -297,8 +305,9 @@ class SONARK_API CPCMSound : public CAudioAtom {
   int FetchNextEvent(int kind);
   void HoldEnvelopeValue(int kind, double value, const tWAVEFORMATEX* output);
 
-  CPCMBuffer* buffer_ = nullptr;
-  tWAVEFORMATEX* source_format_ = nullptr;
+  // Owned parts; the data object is shared with copies that load the data once.
+  std::unique_ptr<CPCMBuffer> buffer_;
+  std::unique_ptr<tWAVEFORMATEX, FreeFormat> source_format_;
   int recording_ = 0;
   long play_start_ = 0;
   std::atomic<int32_t> left_gain_{8192};
@@ -321,10 +330,10 @@ class SONARK_API CPCMSound : public CAudioAtom {
   int partial_song_ = 0;
   int cut_short_ = 0;
   int file_changed_ = 0;
-  CDecoder* decoder_ = nullptr;
-  CRefObj* data_object_ = nullptr;
-  CPeaks* peaks_ = nullptr;
-  TMusicInfo* music_info_ = nullptr;
+  std::unique_ptr<CDecoder> decoder_;
+  RefPtr<> data_object_;
+  std::unique_ptr<CPeaks> peaks_;
+  std::unique_ptr<TMusicInfo> music_info_;
 
   // The envelope clock: the output frame on the sound's time line about to be rendered, and
   // the output rate the envelopes were prepared for (0: not yet).

@@ -69,8 +69,7 @@ int CPCMSound::SetUpFromPCM(CRefObj* object, const tWAVEFORMATEX* format, long b
     AtomGuard guard(*this);
     if (!SetSourceFormat(&pcm)) return 0;
     SetRefObj(object);
-    delete buffer_;
-    buffer_ = buffer.release();
+    buffer_ = std::move(buffer);
   }
   SetVirtualLength(TruncateToLong(static_cast<double>(whole) * 1000.0 / BytesPerSecond(&pcm)));
   return 1;
@@ -81,7 +80,7 @@ int CPCMSound::EnterLowActivity() {
   if (buffer_ == nullptr || buffer_->IsLoadedOnce()) return 0;
   buffer_->LowActivityMode();
   // A file another holder reads, or one being written or downloaded, stays open.
-  auto* file = dynamic_cast<CFileObj*>(data_object_);
+  auto* file = dynamic_cast<CFileObj*>(data_object_.get());
   if (file == nullptr || !file->IsOpen() || file->References() != 1 || file->WriteMode() != 0 ||
       file->FileDownloading()) {
     return file_rested_ ? 1 : 0;
@@ -95,7 +94,7 @@ int CPCMSound::EnterLowActivity() {
 
 int CPCMSound::LeaveLowActivity() {
   AtomGuard guard(*this);
-  auto* file = dynamic_cast<CFileObj*>(data_object_);
+  auto* file = dynamic_cast<CFileObj*>(data_object_.get());
   if (file == nullptr) return 0;
   if (!file_rested_ || file->IsOpen()) return file->IsOpen();
   // Opened as it was: the base offset is what puts the file's end at the size it had.
@@ -114,18 +113,12 @@ int CPCMSound::LeaveLowActivity() {
 void CPCMSound::Unload() {
   RemoveTheSound(this);
   AtomGuard guard(*this);
-  delete buffer_;
-  buffer_ = nullptr;
-  DeleteRefObject(&data_object_);
-  data_object_ = nullptr;
-  std::free(source_format_);
-  source_format_ = nullptr;
-  delete decoder_;
-  decoder_ = nullptr;
-  delete music_info_;
-  music_info_ = nullptr;
-  delete peaks_;
-  peaks_ = nullptr;
+  buffer_.reset();
+  data_object_.reset();
+  source_format_.reset();
+  decoder_.reset();
+  music_info_.reset();
+  peaks_.reset();
 }
 
 long CPCMSound::DataLength() {
@@ -235,8 +228,8 @@ void CPCMSound::SetVirtualTimeStart(long ms) {
                                     WholeFrames(std::numeric_limits<uint32_t>::max(), format));
   SetVirtualDataStart(bytes);
   if (buffer_ != nullptr) buffer_->SetVirtualStart(static_cast<uint32_t>(bytes));
-  if (data_object_ != nullptr && data_object_->IsOpen() && IsPCMOrACM(decoder_)) {
-    const long block = BlockSize(ActualFormat(), decoder_);
+  if (data_object_ != nullptr && data_object_->IsOpen() && IsPCMOrACM(decoder_.get())) {
+    const long block = BlockSize(ActualFormat(), decoder_.get());
     const long limit = data_object_->DataSize() - block;
     long sourceBytes = block > 0 ? bytes - bytes % block : bytes;
     sourceBytes = std::max<long>(0, std::min(sourceBytes, limit));
@@ -263,11 +256,10 @@ int CPCMSound::ShrinkBuffer(unsigned long bytes) {
   if (buffer == nullptr) return 0;
   data_object_->Seek(data_object_->GetDataStart(), 0);
   buffer->SetSilence(buffer_->Silence());
-  if (!buffer->Init(data_object_, size, 1, 50)) return 0;
+  if (!buffer->Init(data_object_.get(), size, 1, 50)) return 0;
   // A part of a file keeps playing from its own start, not from the start of the data.
   buffer->SetVirtualStart(buffer_->GetVirtualStart());
-  delete buffer_;
-  buffer_ = buffer.release();
+  buffer_ = std::move(buffer);
   return 1;
 }
 

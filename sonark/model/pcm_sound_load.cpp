@@ -19,14 +19,6 @@
 
 using sonark::render::AtomGuard;
 
-namespace {
-
-struct FreeFormat {
-  void operator()(tWAVEFORMATEX* format) const { std::free(format); }
-};
-
-}  // namespace
-
 int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, int buildPeaks,
                            int reserved, int buildSeekMap, int msPerPeak, TLoadProgress progress,
                            void* context) {
@@ -62,10 +54,8 @@ int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, 
   if (!SetUpFromPCM(source, format.get(), bufferMs)) return 0;
   {
     AtomGuard guard(*this);
-    delete music_info_;
-    music_info_ = info.release();
-    delete peaks_;
-    peaks_ = peaks.release();
+    music_info_ = std::move(info);
+    peaks_ = std::move(peaks);
     DetermineSilenceAndPartialSong();
     cut_short_ = load.DataCutShort();
 

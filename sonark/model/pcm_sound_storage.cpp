@@ -419,7 +419,7 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   {
     Guard guard(*loaded);
     cutShort = loaded->cut_short_;
-    CRefObj* source = loaded->data_object_;
+    CRefObj* source = loaded->data_object_.get();
     if (source != nullptr && loaded->source_format_ != nullptr) {
       format = *loaded->source_format_;
       whole = loaded->buffer_ != nullptr && loaded->buffer_->IsLoadedOnce();
@@ -458,10 +458,8 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   }
   {
     Guard guard(*this);
-    delete peaks_;
-    peaks_ = peaks.release();
-    delete music_info_;
-    music_info_ = info.release();
+    peaks_ = std::move(peaks);
+    music_info_ = std::move(info);
     cut_short_ = cutShort;
     DetermineSilenceAndPartialSong();
   }
