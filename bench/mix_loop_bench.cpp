@@ -17,16 +17,7 @@ constexpr uint32_t kRate = 44100;
 constexpr long kBlockFrames = 4096;
 constexpr long kSourceFrames = 3 * kBlockFrames;
 
-tWAVEFORMATEX Stereo16() {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = 2;
-  f.nSamplesPerSec = kRate;
-  f.nBlockAlign = 4;
-  f.nAvgBytesPerSec = 4 * kRate;
-  f.wBitsPerSample = 16;
-  return f;
-}
+tWAVEFORMATEX Stereo16() { return PcmFormat(kRate, 2, 16); }
 
 std::vector<unsigned char> Noise(long frames) {
   std::vector<unsigned char> bytes(static_cast<size_t>(frames) * 4);

@@ -29,16 +29,7 @@ namespace {
 
 constexpr int kSounds = 8;
 
-tWAVEFORMATEX CdFormat() {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = 2;
-  f.nSamplesPerSec = 44100;
-  f.nBlockAlign = 4;
-  f.nAvgBytesPerSec = 176400;
-  f.wBitsPerSample = 16;
-  return f;
-}
+tWAVEFORMATEX CdFormat() { return PcmFormat(44100, 2, 16); }
 
 // Eight sounds of `seconds` each, all starting at 0, with their data in memory: each a
 // different quiet ramp, so that nothing saturates and no two are alike. Streamed through

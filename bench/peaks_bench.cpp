@@ -23,16 +23,7 @@ constexpr unsigned long kRate = 44100;
 constexpr unsigned long kSeconds = 600;
 constexpr unsigned long kSecondBytes = kRate * 4;
 
-tWAVEFORMATEX CdFormat() {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = 2;
-  f.nSamplesPerSec = kRate;
-  f.nBlockAlign = 4;
-  f.nAvgBytesPerSec = kSecondBytes;
-  f.wBitsPerSample = 16;
-  return f;
-}
+tWAVEFORMATEX CdFormat() { return PcmFormat(kRate, 2, 16); }
 
 // A tone under a slow swell with a little noise, so slice maxima vary.
 const std::vector<int16_t>& TenMinutes() {

@@ -61,13 +61,8 @@ double Frequency(int midi) { return 440.0 * std::pow(2.0, (midi - 69) / 12.0); }
 
 bool WriteSound(const std::string& dir, const Sound& s) {
   std::string path = dir + "/" + s.file;
-  tWAVEFORMATEX wave{};
-  wave.wFormatTag = kWaveFormatPcm;
-  wave.nChannels = static_cast<uint16_t>(s.channels);
-  wave.nSamplesPerSec = static_cast<uint32_t>(s.rate);
-  wave.wBitsPerSample = 16;
-  wave.nBlockAlign = static_cast<uint16_t>(2 * s.channels);
-  wave.nAvgBytesPerSec = wave.nBlockAlign * wave.nSamplesPerSec;
+  tWAVEFORMATEX wave =
+      PcmFormat(static_cast<uint32_t>(s.rate), static_cast<uint16_t>(s.channels), 16);
   CConv2FileFormat format(kWaveFormatPcm);
   format.nChannels = wave.nChannels;
   format.nSamplesPerSec = wave.nSamplesPerSec;

@@ -18,4 +18,16 @@ inline void PutLe32(unsigned char* p, uint32_t v) {
   p[3] = static_cast<unsigned char>(v >> 24);
 }
 
+// A stored 32-bit field that holds a signed value (two's complement).
+inline int32_t GetLeSigned32(const unsigned char* p) { return static_cast<int32_t>(GetLe32(p)); }
+
+inline uint64_t GetLe64(const unsigned char* p) {
+  return static_cast<uint64_t>(GetLe32(p)) | static_cast<uint64_t>(GetLe32(p + 4)) << 32;
+}
+
+inline void PutLe64(unsigned char* p, uint64_t v) {
+  PutLe32(p, static_cast<uint32_t>(v));
+  PutLe32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 }  // namespace platform

@@ -1,3 +1,4 @@
+#include <platform/byte_order.h>
 #include <platform/settings_text.h>
 
 #include <algorithm>
@@ -164,8 +165,7 @@ void AppendValue(std::string* out, const Value& v) {
     AppendEscaped(out,
                   std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size()));
   } else if (v.type == kSettingNumber && v.data.size() == 4) {
-    uint32_t n =
-        v.data[0] | v.data[1] << 8 | v.data[2] << 16 | static_cast<uint32_t>(v.data[3]) << 24;
+    const uint32_t n = GetLe32(v.data.data());
     snprintf(buf, sizeof buf, "dword:%08x", n);
     out->append(buf);
   } else {

@@ -27,3 +27,9 @@ constexpr uint16_t kWaveFormatImaAdpcm = 0x0011;
 constexpr uint16_t kWaveFormatMpeg = 0x0050;
 constexpr uint16_t kWaveFormatMpegLayer3 = 0x0055;
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+
+// A linear PCM record with its block size and byte rate worked out from the rest.
+constexpr tWAVEFORMATEX PcmFormat(uint32_t rate, uint16_t channels, uint16_t bits) {
+  const auto block = static_cast<uint16_t>(channels * bits / 8);
+  return tWAVEFORMATEX{kWaveFormatPcm, channels, rate, block * rate, block, bits, 0};
+}

@@ -1,3 +1,4 @@
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <platform/settings_store.h>
 #include <tarnell/errors.h>
@@ -112,8 +113,7 @@ unsigned long CRegKey::GetKeyNum(const char* name) {
     platform::set_last_error(tarnell::kErrRegInvalid);
     return 0;
   }
-  return value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-         static_cast<unsigned long>(value.data[3]) << 24;
+  return platform::GetLe32(value.data.data());
 }
 
 int CRegKey::SetKeyString(const char* name, const char* text) {

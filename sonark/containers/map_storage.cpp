@@ -24,13 +24,6 @@ constexpr uint32_t kMapChunkId = tarnell::FourCC("smap");
 constexpr unsigned long kEventHeaderBytes = 12;
 constexpr unsigned long kCountBytes = 4;
 
-int32_t GetLe32(const unsigned char* in) {
-  const uint32_t value = platform::GetLe32(in);
-  int32_t out = 0;
-  std::memcpy(&out, &value, sizeof out);
-  return out;
-}
-
 // Times are stored in 32 bits; a time beyond their range (24 days) is held at its limit.
 int32_t StoredTime(long time) {
   if (time > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
@@ -50,15 +43,15 @@ struct StoredEvent {
 bool ParseMapChunk(const unsigned char* data, unsigned long size,
                    std::vector<StoredEvent>* events) {
   if (size < kCountBytes) return false;
-  int32_t count = GetLe32(data);
+  int32_t count = platform::GetLeSigned32(data);
   unsigned long left = size - kCountBytes;
   if (count < 0 || static_cast<unsigned long>(count) > left / kEventHeaderBytes) return false;
   const unsigned char* at = data + kCountBytes;
   events->reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     if (left < kEventHeaderBytes) return false;
-    StoredEvent event{GetLe32(at), GetLe32(at + 4), at + kEventHeaderBytes, 0};
-    int32_t payload = GetLe32(at + 8);
+    StoredEvent event{platform::GetLeSigned32(at), platform::GetLeSigned32(at + 4), at + kEventHeaderBytes, 0};
+    int32_t payload = platform::GetLeSigned32(at + 8);
     left -= kEventHeaderBytes;
     if (payload < 0 || static_cast<unsigned long>(payload) > left) return false;
     event.size = static_cast<uint32_t>(payload);

@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/file_dates.h>
 #include <sonark/load/initial_load.h>
 #include <sonark/load/music_info.h>
@@ -24,6 +25,8 @@
 #include <new>
 #include <vector>
 
+using sonark::Fail;
+
 namespace {
 
 using tarnell::FourCC;
@@ -35,11 +38,6 @@ constexpr uint32_t kStreamedSize = 0xFFFFFFFF;
 
 // Peak building reads at most this much at once, whatever the ms per peak.
 constexpr long kMaxPeakRead = 4L << 20;
-
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
-}
 
 // The path of the disk file behind `source`, or null for anything else.
 const char* SourcePath(CRefObj* source) {

@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/file_dates.h>
 #include <sonark/load/peak_file_format.h>
 #include <sonark/load/peak_record.h>
@@ -23,12 +24,9 @@
 using Lock = std::lock_guard<std::recursive_mutex>;
 namespace peakfile = sonark::peakfile;
 
-namespace {
+using sonark::Fail;
 
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
-}
+namespace {
 
 int32_t Clamp32(long v, long low, long high) {
   return static_cast<int32_t>(std::clamp(v, low, high));

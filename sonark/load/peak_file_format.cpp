@@ -1,3 +1,4 @@
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/load/peak_file_format.h>
@@ -14,16 +15,9 @@
 namespace sonark::peakfile {
 namespace {
 
-void Put32(unsigned char* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-uint32_t Get32(const unsigned char* in) {
-  return static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
-         (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
-}
-
-int32_t GetSigned32(const unsigned char* in) { return static_cast<int32_t>(Get32(in)); }
+using platform::GetLe32;
+using platform::GetLeSigned32;
+using platform::PutLe32;
 
 constexpr char kSoundSizeTag[4] = {'S', 'N', 'D', 'S'};
 
@@ -39,32 +33,32 @@ bool ReadAt(CFileObj& file, long offset, unsigned char* out, long count) {
 }  // namespace
 
 void EncodeHeader(const Header& header, unsigned char out[kHeaderSize]) {
-  Put32(out, static_cast<uint32_t>(header.lengthMs));
-  Put32(out + 4, header.msPerPeak);
-  Put32(out + 8, header.numPeaks);
+  PutLe32(out, static_cast<uint32_t>(header.lengthMs));
+  PutLe32(out + 4, header.msPerPeak);
+  PutLe32(out + 8, header.numPeaks);
 }
 
 Header DecodeHeader(const unsigned char in[kHeaderSize]) {
-  return Header{GetSigned32(in), Get32(in + 4), Get32(in + 8)};
+  return Header{GetLeSigned32(in), GetLe32(in + 4), GetLe32(in + 8)};
 }
 
 void EncodeTrailer(const Trailer& trailer, unsigned char out[kTrailerSize]) {
-  Put32(out, static_cast<uint32_t>(trailer.maxLeft));
-  Put32(out + 4, static_cast<uint32_t>(trailer.maxRight));
-  Put32(out + 8, static_cast<uint32_t>(trailer.trimStart));
-  Put32(out + 12, static_cast<uint32_t>(trailer.trimEnd));
-  Put32(out + 16, static_cast<uint32_t>(trailer.totalSilence));
+  PutLe32(out, static_cast<uint32_t>(trailer.maxLeft));
+  PutLe32(out + 4, static_cast<uint32_t>(trailer.maxRight));
+  PutLe32(out + 8, static_cast<uint32_t>(trailer.trimStart));
+  PutLe32(out + 12, static_cast<uint32_t>(trailer.trimEnd));
+  PutLe32(out + 16, static_cast<uint32_t>(trailer.totalSilence));
 }
 
 Trailer DecodeTrailer(const unsigned char in[kTrailerSize]) {
-  return Trailer{GetSigned32(in), GetSigned32(in + 4), GetSigned32(in + 8), GetSigned32(in + 12),
-                 GetSigned32(in + 16)};
+  return Trailer{GetLeSigned32(in), GetLeSigned32(in + 4), GetLeSigned32(in + 8), GetLeSigned32(in + 12),
+                 GetLeSigned32(in + 16)};
 }
 
 void EncodeSoundSize(int64_t size, unsigned char out[kSoundSizeRecordSize]) {
   std::memcpy(out, kSoundSizeTag, 4);
-  Put32(out + 4, static_cast<uint32_t>(static_cast<uint64_t>(size)));
-  Put32(out + 8, static_cast<uint32_t>(static_cast<uint64_t>(size) >> 32));
+  PutLe32(out + 4, static_cast<uint32_t>(static_cast<uint64_t>(size)));
+  PutLe32(out + 8, static_cast<uint32_t>(static_cast<uint64_t>(size) >> 32));
 }
 
 int64_t ReadSoundSize(const char* path) {
@@ -78,7 +72,7 @@ int64_t ReadSoundSize(const char* path) {
       std::memcmp(record, kSoundSizeTag, 4) != 0) {
     return -1;
   }
-  const uint64_t size = Get32(record + 4) | static_cast<uint64_t>(Get32(record + 8)) << 32;
+  const uint64_t size = GetLe32(record + 4) | static_cast<uint64_t>(GetLe32(record + 8)) << 32;
   return size <= static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(size) : -1;
 }
 

@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/load/peak_file_format.h>
 #include <sonark/load/peak_record.h>
 #include <sonark/load/peaks.h>
@@ -13,12 +14,9 @@
 using Lock = std::lock_guard<std::recursive_mutex>;
 using sonark::peaks_internal::Sharers;
 
-namespace {
+using sonark::Fail;
 
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
-}
+namespace {
 
 // Never destroyed: a reload thread may still finish while the process exits.
 struct ReloadCount {

@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/load/peak_reader.h>
 #include <sonark/load/peak_record.h>
 #include <sonark/load/peaks.h>
@@ -8,14 +9,7 @@
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-namespace {
-
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
-}
-
-}  // namespace
+using sonark::Fail;
 
 int CPeaks::InitPeaksForMix(unsigned long msPerPeak, long numPeaks, long lengthMs) {
   if (!InitPeakData(msPerPeak, std::max(numPeaks, 0L), 1)) return 0;

@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/load/peak_file_format.h>
 #include <sonark/load/peak_reader.h>
 #include <sonark/load/peak_record.h>
@@ -11,14 +12,11 @@
 #include <new>
 
 namespace sonark::peaks_internal {
+using sonark::Fail;
+
 namespace {
 
 constexpr unsigned long kWindow = 4096;
-
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
-}
 
 }  // namespace
 

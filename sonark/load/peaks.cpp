@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/load/peak_file_format.h>
 #include <sonark/load/peak_record.h>
 #include <sonark/load/peaks.h>
@@ -17,12 +18,9 @@
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-namespace {
+using sonark::Fail;
 
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
-}
+namespace {
 
 bool IsRateDisplayFile(const char* path) {
   const char* dot = std::strrchr(path, '.');

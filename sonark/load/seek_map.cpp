@@ -1,6 +1,7 @@
 #include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/load/seek_map.h>
 #include <tarnell/file_obj.h>
 
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+using sonark::Fail;
 
 namespace {
 
@@ -33,11 +36,6 @@ std::string TemporaryPath(const std::string& path) {
     return path.substr(0, path.size() - 4) + ".new.isk";
   }
   return path + ".new";
-}
-
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
 }
 
 }  // namespace

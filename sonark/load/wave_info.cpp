@@ -1,3 +1,4 @@
+#include <platform/byte_order.h>
 #include <sonark/load/wave_chunks.h>
 #include <sonark/load/wave_info.h>
 #include <sonark/strings.h>
@@ -177,9 +178,7 @@ SONARK_API int ReadWaveMusicInfo(CRIFF* riff, TMusicInfo* info) {
       unsigned char block[4 + TMusicInfo::kCdIdentifierSize] = {};
       const long got = ReadChunkBytes(object, item, reinterpret_cast<char*>(block), sizeof(block));
       if (got >= 4) {
-        const unsigned long claimed =
-            static_cast<unsigned long>(block[0]) | static_cast<unsigned long>(block[1]) << 8 |
-            static_cast<unsigned long>(block[2]) << 16 | static_cast<unsigned long>(block[3]) << 24;
+        const unsigned long claimed = platform::GetLe32(block);
         const long length = static_cast<long>(std::min<unsigned long>(claimed, got - 4));
         std::memcpy(info->cdIdentifier, block + 4, static_cast<size_t>(length));
         info->cdIdentifierLength = length;

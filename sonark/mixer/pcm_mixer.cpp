@@ -30,17 +30,6 @@ using EngineGuard = std::lock_guard<std::recursive_mutex>;
 constexpr int32_t kDefaultBufferCount = 8;
 constexpr int32_t kDefaultBufferSize = 16384;
 
-tWAVEFORMATEX PcmFormat(uint32_t rate, uint16_t channels, uint16_t bits) {
-  tWAVEFORMATEX f{};
-  f.wFormatTag = kWaveFormatPcm;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = bits;
-  f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-  f.nAvgBytesPerSec = f.nBlockAlign * rate;
-  return f;
-}
-
 // The device plays 11025, 22050 or 44100 Hz only.
 uint32_t SnapRate(uint32_t rate) {
   if (rate <= 11025) return 11025;

@@ -2,6 +2,7 @@
 
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/session_chunks.h>
 #include <tarnell/riff.h>
@@ -22,12 +23,12 @@ bool Fits32(long value) { return value >= INT32_MIN && value <= INT32_MAX; }
 int CAudioAtom::Save(CRIFF* riff, int) { return SaveAtomRecord(riff, -1, -1); }
 
 int CAudioAtom::SaveAtomRecord(CRIFF* riff, int64_t fileBytes, int64_t dataBytes) {
-  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
   std::lock_guard<std::recursive_mutex> guard(lock_);
   const long length = Length(0);
   const long offset = AbsoluteOffset();
   if (!Fits32(length) || !Fits32(offset) || !Fits32(virtual_data_start_)) {
-    return session::Fail(sonark::kErrSessionValueRange);
+    return sonark::Fail(sonark::kErrSessionValueRange);
   }
   session::AtomRecord record;
   record.length = static_cast<int32_t>(length);
@@ -62,7 +63,7 @@ int CAudioAtom::Load(CRIFF* riff, int, int, int, int, TLoadProgress, void*) {
 }
 
 int CAudioAtom::LoadAtomRecord(CRIFF* riff, int64_t* fileBytes, int64_t* dataBytes) {
-  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
   unsigned char bytes[session::kAtomRecordBytes];
   if (!session::ReadRecord(riff, session::kChunkAtom, bytes, session::kAtomRecordBytes)) {
     return 0;
@@ -72,11 +73,11 @@ int CAudioAtom::LoadAtomRecord(CRIFF* riff, int64_t* fileBytes, int64_t* dataByt
   if (fileBytes != nullptr) *fileBytes = record.fileBytes;
   if (dataBytes != nullptr) *dataBytes = record.dataBytes;
   // The map follows the record in every session; an atom without one is not whole.
-  if (session::Advance(riff) != 1) return session::Fail(sonark::kErrSessionDamaged);
+  if (session::Advance(riff) != 1) return sonark::Fail(sonark::kErrSessionDamaged);
 
   CMap map;
   if (!map.ReadMap(riff)) {
-    return session::Fail(platform::last_error() == sonark::kErrOutOfMemory
+    return sonark::Fail(platform::last_error() == sonark::kErrOutOfMemory
                              ? sonark::kErrOutOfMemory
                              : sonark::kErrSessionDamaged);
   }

@@ -4,6 +4,7 @@
 #include <platform/last_error.h>
 #include <platform/wave_format.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/model/loaded_sounds.h>
@@ -106,7 +107,7 @@ int LoadFromData(CPCMSound* sound, CRefObj* data, int a, int b, int c, int d,
           : sound->InitialLoad(data, kBufferMs, a, b, b, c, d, nullptr, nullptr);
   const uint32_t code = platform::last_error();
   if (!result) {
-    if (watched.cancelled) return session::Fail(sonark::kErrLoadCancelled);
+    if (watched.cancelled) return sonark::Fail(sonark::kErrLoadCancelled);
     sound->ErrorLoadingFile(code != 0 ? code : sonark::kErrSoundFileMissing);
     return 0;
   }
@@ -141,7 +142,7 @@ int CPCMSound::PreSave(CRIFF* riff) {
 int CPCMSound::PostSave(CRIFF* riff) { return riff != nullptr ? riff->Ascend() : 0; }
 
 int CPCMSound::PreLoad(CRIFF* riff) {
-  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
   platform::clear_last_error();
   if (riff->Descend()) return 1;
   if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
@@ -150,7 +151,7 @@ int CPCMSound::PreLoad(CRIFF* riff) {
 
 // A salvaging load leaves a damaged chunk after the list to the group around it.
 int CPCMSound::PostLoad(CRIFF* riff) {
-  if (riff == nullptr || !riff->Ascend()) return session::Fail(sonark::kErrSessionDamaged);
+  if (riff == nullptr || !riff->Ascend()) return sonark::Fail(sonark::kErrSessionDamaged);
   if (session::Advance(riff) >= 0) return 1;
   return sonark::SessionLoadScope::Current() != nullptr ? 1 : 0;
 }
@@ -169,7 +170,7 @@ unsigned long CPCMSound::SaveSize(int byReference) {
 int CPCMSound::StoredSoundPath(CRIFF* riff, char* out) {
   char path[PATH_MAX];
   if (!session::FilePathOf(GetRefObj(), path) || !MakeAbsolute(path)) {
-    return session::Fail(sonark::kErrSoundHasNoFile);
+    return sonark::Fail(sonark::kErrSoundHasNoFile);
   }
   const char* stored = path;
   char sessionPath[PATH_MAX];
@@ -183,7 +184,7 @@ int CPCMSound::StoredSoundPath(CRIFF* riff, char* out) {
   }
   const size_t length = std::strlen(stored);
   if (length >= static_cast<size_t>(session::kSoundRefBytes)) {
-    return session::Fail(sonark::kErrSoundPathTooLong);
+    return sonark::Fail(sonark::kErrSoundPathTooLong);
   }
   std::memset(out, 0, session::kSoundRefBytes);
   std::memcpy(out, stored, length);
@@ -194,11 +195,11 @@ int CPCMSound::SaveEmbeddedData(CRIFF* riff) {
   CRefObj* data = GetRefObj();
   tWAVEFORMATEX* format = ActualFormat();
   if (data == nullptr || format == nullptr || data->DataSize() < 0) {
-    return session::Fail(sonark::kErrSoundHasNoFile);
+    return sonark::Fail(sonark::kErrSoundHasNoFile);
   }
   // A copy of its own is read, so that a sound that plays meanwhile keeps its position.
   CRefObj* reader = data->Copy();
-  if (reader == nullptr) return session::Fail(sonark::kErrEmbeddedSound);
+  if (reader == nullptr) return sonark::Fail(sonark::kErrEmbeddedSound);
   reader->SetVirtualStart(0);
   reader->SetDataMode(0);
   const long total = reader->DataSize();
@@ -223,12 +224,12 @@ int CPCMSound::SaveEmbeddedData(CRIFF* riff) {
     if (!riff->Ascend()) ok = 0;
   }
   DeleteRefObject(&reader);
-  if (!ok) return session::Fail(code != 0 ? code : sonark::kErrEmbeddedSound);
+  if (!ok) return sonark::Fail(code != 0 ? code : sonark::kErrEmbeddedSound);
   return 1;
 }
 
 int CPCMSound::Save(CRIFF* riff, int byReference) {
-  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
   Guard guard(*this);
   // The path is settled first: a sound that cannot be stored leaves nothing behind.
   char stored[session::kSoundRefBytes];
@@ -254,8 +255,8 @@ int CPCMSound::Save(CRIFF* riff, int byReference) {
   }
   const uint32_t code = platform::last_error();
   const int closed = PostSave(riff);
-  if (!ok) return session::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
-  if (!closed) return session::Fail(sonark::kErrSessionDamaged);
+  if (!ok) return sonark::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
+  if (!closed) return sonark::Fail(sonark::kErrSessionDamaged);
   platform::clear_last_error();
   return 1;
 }
@@ -278,14 +279,14 @@ int CPCMSound::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progr
       return 0;
     }
     if (std::memchr(stored, 0, sizeof stored) == nullptr) {
-      return session::Fail(sonark::kErrSessionDamaged);
+      return sonark::Fail(sonark::kErrSessionDamaged);
     }
     loaded = LoadReferencedFile(riff, stored, a, b, c, d, progress, context);
     if (loaded) CheckFileAgainstSaved(savedFileBytes, savedDataBytes);
   } else {
     uint32_t type = 0;
     if (!session::CurrentListType(riff, &type) || type != session::kListWave) {
-      return session::Fail(sonark::kErrSessionDamaged);
+      return sonark::Fail(sonark::kErrSessionDamaged);
     }
     loaded = LoadEmbeddedData(riff, a, b, c, d, progress, context);
   }
@@ -297,7 +298,7 @@ int CPCMSound::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progr
     if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
     return 0;
   }
-  if (!loaded) return session::Fail(sonark::kErrSoundNotLoaded);
+  if (!loaded) return sonark::Fail(sonark::kErrSoundNotLoaded);
   platform::clear_last_error();
   return 1;
 }
@@ -392,7 +393,7 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
   const uint32_t code = platform::last_error();
   CRefObj* held = file;
   DeleteRefObject(&held);
-  if (!result) return session::Fail(code);
+  if (!result) return sonark::Fail(code);
   // Registered (once) so that a later atom on the same file shares it.
   AddTheSound(this);
   return 1;
@@ -406,7 +407,7 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   const long length = Length(0);
   const long start = GetVirtualDataStart();
   if (progress != nullptr && progress(0, context) == 0) {
-    return session::Fail(sonark::kErrLoadCancelled);
+    return sonark::Fail(sonark::kErrLoadCancelled);
   }
 
   CRefObj* data = nullptr;
@@ -468,7 +469,7 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   AddTheSound(this);
   if (progress != nullptr &&
       progress(shared > 0 ? static_cast<unsigned long>(shared) : 0, context) == 0) {
-    return session::Fail(sonark::kErrLoadCancelled);
+    return sonark::Fail(sonark::kErrLoadCancelled);
   }
   return 1;
 }
@@ -529,6 +530,6 @@ int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadPr
   const uint32_t failure = platform::last_error();
   CRefObj* held = wave;
   DeleteRefObject(&held);
-  if (!result) return session::Fail(failure);
+  if (!result) return sonark::Fail(failure);
   return 1;
 }

@@ -1,5 +1,7 @@
+#include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/model/session_chunks.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/ref_obj.h>
@@ -10,33 +12,11 @@ namespace sonark::session {
 
 namespace {
 
-void Put32(unsigned char* out, uint32_t value) {
-  out[0] = static_cast<unsigned char>(value);
-  out[1] = static_cast<unsigned char>(value >> 8);
-  out[2] = static_cast<unsigned char>(value >> 16);
-  out[3] = static_cast<unsigned char>(value >> 24);
-}
-
-uint32_t Get32(const unsigned char* in) {
-  return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-         static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
-}
-
-void Put64(unsigned char* out, uint64_t value) {
-  Put32(out, static_cast<uint32_t>(value));
-  Put32(out + 4, static_cast<uint32_t>(value >> 32));
-}
-
-uint64_t Get64(const unsigned char* in) {
-  return static_cast<uint64_t>(Get32(in)) | static_cast<uint64_t>(Get32(in + 4)) << 32;
-}
-
-int32_t GetSigned32(const unsigned char* in) {
-  uint32_t value = Get32(in);
-  int32_t out = 0;
-  std::memcpy(&out, &value, sizeof out);
-  return out;
-}
+using platform::GetLe32;
+using platform::GetLe64;
+using platform::GetLeSigned32;
+using platform::PutLe32;
+using platform::PutLe64;
 
 // Record offsets.
 constexpr long kAtomLength = 0;
@@ -60,33 +40,33 @@ static_assert(kInfoCreation + kCreationTimeBytes == kInfoMarkAt);
 
 void PackAtomRecord(const AtomRecord& record, unsigned char* out) {
   std::memset(out, 0, kAtomRecordBytes);
-  Put32(out + kAtomLength, static_cast<uint32_t>(record.length));
-  Put32(out + kAtomOffset, static_cast<uint32_t>(record.absoluteOffset));
+  PutLe32(out + kAtomLength, static_cast<uint32_t>(record.length));
+  PutLe32(out + kAtomOffset, static_cast<uint32_t>(record.absoluteOffset));
   std::memcpy(out + kAtomInfo, &record.info, sizeof record.info);
-  Put32(out + kAtomMarkAt, record.mark);
-  Put32(out + kAtomDataStart, static_cast<uint32_t>(record.virtualDataStart));
-  Put32(out + kAtomFlags, record.chunkFlags);
+  PutLe32(out + kAtomMarkAt, record.mark);
+  PutLe32(out + kAtomDataStart, static_cast<uint32_t>(record.virtualDataStart));
+  PutLe32(out + kAtomFlags, record.chunkFlags);
   if (record.fileBytes >= 0 && record.dataBytes >= 0) {
-    Put32(out + kAtomFileMark, kSoundFileMark);
-    Put64(out + kAtomFileBytes, static_cast<uint64_t>(record.fileBytes));
-    Put64(out + kAtomDataBytes, static_cast<uint64_t>(record.dataBytes));
+    PutLe32(out + kAtomFileMark, kSoundFileMark);
+    PutLe64(out + kAtomFileBytes, static_cast<uint64_t>(record.fileBytes));
+    PutLe64(out + kAtomDataBytes, static_cast<uint64_t>(record.dataBytes));
   }
 }
 
 void UnpackAtomRecord(const unsigned char* in, AtomRecord* record) {
-  record->length = GetSigned32(in + kAtomLength);
-  record->absoluteOffset = GetSigned32(in + kAtomOffset);
+  record->length = GetLeSigned32(in + kAtomLength);
+  record->absoluteOffset = GetLeSigned32(in + kAtomOffset);
   std::memcpy(&record->info, in + kAtomInfo, sizeof record->info);
   // The name is read as a string; a record without its NUL must not run past it.
   record->info.name[sizeof record->info.name - 1] = '\0';
-  record->mark = Get32(in + kAtomMarkAt);
-  record->virtualDataStart = GetSigned32(in + kAtomDataStart);
-  record->chunkFlags = Get32(in + kAtomFlags);
+  record->mark = GetLe32(in + kAtomMarkAt);
+  record->virtualDataStart = GetLeSigned32(in + kAtomDataStart);
+  record->chunkFlags = GetLe32(in + kAtomFlags);
   record->fileBytes = -1;
   record->dataBytes = -1;
-  const auto fileBytes = static_cast<int64_t>(Get64(in + kAtomFileBytes));
-  const auto dataBytes = static_cast<int64_t>(Get64(in + kAtomDataBytes));
-  if (Get32(in + kAtomFileMark) == kSoundFileMark && fileBytes >= 0 && dataBytes >= 0) {
+  const auto fileBytes = static_cast<int64_t>(GetLe64(in + kAtomFileBytes));
+  const auto dataBytes = static_cast<int64_t>(GetLe64(in + kAtomDataBytes));
+  if (GetLe32(in + kAtomFileMark) == kSoundFileMark && fileBytes >= 0 && dataBytes >= 0) {
     record->fileBytes = fileBytes;
     record->dataBytes = dataBytes;
   }
@@ -98,12 +78,12 @@ void PackGroupInfo(const GroupInfoRecord& record, unsigned char* out) {
   out[kInfoComments + kCommentBytes - 1] = 0;
   std::memcpy(out + kInfoCreation, record.creationTime, kCreationTimeBytes);
   out[kInfoCreation + kCreationTimeBytes - 1] = 0;
-  Put32(out + kInfoMarkAt, record.mark);
+  PutLe32(out + kInfoMarkAt, record.mark);
   uint64_t bits = 0;
   static_assert(sizeof bits == sizeof record.dataSize);
   std::memcpy(&bits, &record.dataSize, sizeof bits);
-  Put32(out + kInfoDataSize, static_cast<uint32_t>(bits));
-  Put32(out + kInfoDataSize + 4, static_cast<uint32_t>(bits >> 32));
+  PutLe32(out + kInfoDataSize, static_cast<uint32_t>(bits));
+  PutLe32(out + kInfoDataSize + 4, static_cast<uint32_t>(bits >> 32));
 }
 
 void UnpackGroupInfo(const unsigned char* in, GroupInfoRecord* record) {
@@ -111,15 +91,10 @@ void UnpackGroupInfo(const unsigned char* in, GroupInfoRecord* record) {
   record->comments[kCommentBytes - 1] = '\0';
   std::memcpy(record->creationTime, in + kInfoCreation, kCreationTimeBytes);
   record->creationTime[kCreationTimeBytes - 1] = '\0';
-  record->mark = Get32(in + kInfoMarkAt);
-  uint64_t bits = static_cast<uint64_t>(Get32(in + kInfoDataSize)) |
-                  static_cast<uint64_t>(Get32(in + kInfoDataSize + 4)) << 32;
+  record->mark = GetLe32(in + kInfoMarkAt);
+  uint64_t bits = static_cast<uint64_t>(GetLe32(in + kInfoDataSize)) |
+                  static_cast<uint64_t>(GetLe32(in + kInfoDataSize + 4)) << 32;
   std::memcpy(&record->dataSize, &bits, sizeof bits);
-}
-
-int Fail(uint32_t code) {
-  platform::set_last_error(code);
-  return 0;
 }
 
 long CurrentChunkOffset(CRIFF* riff) {
@@ -162,7 +137,7 @@ int CurrentListType(CRIFF* riff, uint32_t* type) {
       riff->ReadCurrentSubChunk(reinterpret_cast<char*>(bytes), 4) != 4) {
     return Fail(kErrSessionDamaged);
   }
-  *type = Get32(bytes);
+  *type = GetLe32(bytes);
   platform::clear_last_error();
   return 1;
 }

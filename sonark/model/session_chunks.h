@@ -69,9 +69,6 @@ void UnpackAtomRecord(const unsigned char* in, AtomRecord* record);
 void PackGroupInfo(const GroupInfoRecord& record, unsigned char* out);
 void UnpackGroupInfo(const unsigned char* in, GroupInfoRecord* record);
 
-// Leaves `code` as the thread's last error and returns 0.
-int Fail(uint32_t code);
-
 // The offset of the current sub-chunk in the data object, which tells chunks apart; -1 when
 // it cannot be reached.
 long CurrentChunkOffset(CRIFF* riff);

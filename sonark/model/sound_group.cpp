@@ -30,17 +30,7 @@ uint32_t RateClass(uint32_t rate) {
   return 44100;
 }
 
-tWAVEFORMATEX InitialBestFormat() {
-  tWAVEFORMATEX format{};
-  format.wFormatTag = kWaveFormatPcm;
-  format.nChannels = 2;
-  format.nSamplesPerSec = 11025;
-  format.nAvgBytesPerSec = 22050;
-  format.nBlockAlign = 2;
-  format.wBitsPerSample = 8;
-  format.cbSize = 0;
-  return format;
-}
+tWAVEFORMATEX InitialBestFormat() { return PcmFormat(11025, 2, 8); }
 
 bool ValidFactor(double factor) { return factor > 0.0 && std::isfinite(factor); }
 

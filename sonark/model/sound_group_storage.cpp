@@ -4,6 +4,7 @@
 #include <platform/byte_order.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/fail.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
 #include <sonark/model/session_report.h>
@@ -114,7 +115,7 @@ int CSoundGroup::PreSave(CRIFF* riff) {
 int CSoundGroup::PostSave(CRIFF* riff) { return riff != nullptr ? riff->Ascend() : 0; }
 
 int CSoundGroup::PreLoad(CRIFF* riff) {
-  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
   platform::clear_last_error();
   if (riff->Descend()) return 1;
   if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
@@ -125,7 +126,7 @@ int CSoundGroup::PreLoad(CRIFF* riff) {
 // session's root): that is the end of the list, not a failure. A salvaging load leaves a
 // damaged chunk after the list to the group around it, which tells what was lost there.
 int CSoundGroup::PostLoad(CRIFF* riff) {
-  if (riff == nullptr || !riff->Ascend()) return session::Fail(sonark::kErrSessionDamaged);
+  if (riff == nullptr || !riff->Ascend()) return sonark::Fail(sonark::kErrSessionDamaged);
   if (session::Advance(riff) >= 0) return 1;
   return sonark::SessionLoadScope::Current() != nullptr ? 1 : 0;
 }
@@ -141,7 +142,7 @@ unsigned long CSoundGroup::SaveSize(int byReference) {
 }
 
 int CSoundGroup::Save(CRIFF* riff, int byReference) {
-  if (riff == nullptr) return session::Fail(sonark::kErrInvalidAtomArgument);
+  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
   // The list must not change while it is written: the count has to match the lists.
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (!PreSave(riff)) {
@@ -181,8 +182,8 @@ int CSoundGroup::Save(CRIFF* riff, int byReference) {
   }
   // The list is closed even after a failure, so the file stays well formed.
   int closed = PostSave(riff);
-  if (!result) return session::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
-  if (!closed) return session::Fail(sonark::kErrSessionDamaged);
+  if (!result) return sonark::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
+  if (!closed) return sonark::Fail(sonark::kErrSessionDamaged);
   platform::clear_last_error();
   return 1;
 }
@@ -194,10 +195,10 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
   const int levels = riff != nullptr ? riff->LevelsDown() : 0;
   if (!PreLoad(riff)) return 0;
   // One level for the root's list, one more for each group below it.
-  if (riff->LevelsDown() - 1 > kMaxTreeDepth) return session::Fail(sonark::kErrTreeTooDeep);
+  if (riff->LevelsDown() - 1 > kMaxTreeDepth) return sonark::Fail(sonark::kErrTreeTooDeep);
   // A subclass may keep chunks of its own ahead of the atom record.
   if (!riff->SeekToChunk(session::kChunkAtom, 0, 1)) {
-    return session::Fail(sonark::kErrSessionDamaged);
+    return sonark::Fail(sonark::kErrSessionDamaged);
   }
   if (!CAudioAtom::Load(riff, a, b, c, d, progress, context)) return 0;
   if (scope != nullptr) {
@@ -207,16 +208,14 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
   }
 
   if (!riff->SeekToChunk(session::kChunkCount, 0, 1)) {
-    return session::Fail(sonark::kErrSessionDamaged);
+    return sonark::Fail(sonark::kErrSessionDamaged);
   }
   unsigned char countBytes[session::kCountBytes];
   if (!session::ReadRecord(riff, session::kChunkCount, countBytes, session::kCountBytes)) {
     return 0;
   }
-  const int32_t count = static_cast<int32_t>(
-      static_cast<uint32_t>(countBytes[0]) | static_cast<uint32_t>(countBytes[1]) << 8 |
-      static_cast<uint32_t>(countBytes[2]) << 16 | static_cast<uint32_t>(countBytes[3]) << 24);
-  if (count < 0) return session::Fail(sonark::kErrSessionDamaged);
+  const int32_t count = platform::GetLeSigned32(countBytes);
+  if (count < 0) return sonark::Fail(sonark::kErrSessionDamaged);
   last_saved_num_atoms_ = count;
   int moved = session::Advance(riff);
   if (moved < 0) return 0;
@@ -255,7 +254,7 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
     for (CAudioAtom* member : Members(this)) {
       if (std::find(before.begin(), before.end(), member) == before.end()) member->Remove();
     }
-    return session::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
+    return sonark::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
   };
 
   for (int32_t i = 0; i < count; ++i) {
@@ -362,7 +361,7 @@ int CSoundGroup::LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, boo
       for (CAudioAtom* member : Members(this)) {
         if (std::find(before.begin(), before.end(), member) == before.end()) member->Remove();
       }
-      return session::Fail(code);
+      return sonark::Fail(code);
     }
     // Back at this group's level, on the list that failed.
     while (riff->LevelsDown() > levels + 1 && riff->Ascend()) {
@@ -418,9 +417,9 @@ int CSoundGroup::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, 
   } else if (listType == session::kListGroup) {
     atom = new (std::nothrow) CSoundGroup();
   } else {
-    return session::Fail(sonark::kErrSessionUnknownList);
+    return sonark::Fail(sonark::kErrSessionUnknownList);
   }
-  if (atom == nullptr) return session::Fail(sonark::kErrOutOfMemory);
+  if (atom == nullptr) return sonark::Fail(sonark::kErrOutOfMemory);
   return LoadNewSubAtom(atom, riff, a, b, c, d, progress, context);
 }
 
@@ -428,7 +427,7 @@ int CSoundGroup::LoadNewSubAtom(CAudioAtom* atom, CRIFF* riff, int a, int b, int
                                 TLoadProgress progress, void* context) {
   if (atom == nullptr || riff == nullptr) {
     DeleteAtom(&atom);
-    return session::Fail(sonark::kErrInvalidAtomArgument);
+    return sonark::Fail(sonark::kErrInvalidAtomArgument);
   }
   if (!atom->Load(riff, a, b, c, d, progress, context)) {
     const uint32_t code = platform::last_error();
@@ -438,19 +437,19 @@ int CSoundGroup::LoadNewSubAtom(CAudioAtom* atom, CRIFF* riff, int a, int b, int
       platform::clear_last_error();
       return 1;
     }
-    return session::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
+    return sonark::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
   }
   CAudioAtom* placed = atom->Add(this, atom->AbsoluteOffset() - AbsoluteOffset());
   const uint32_t code = platform::last_error();
   DeleteAtom(&atom);
-  if (placed == nullptr) return session::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
+  if (placed == nullptr) return sonark::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
   platform::clear_last_error();
   return 1;
 }
 
 double CSoundGroup::GetSavedSize(CRIFF* riff) {
   if (riff == nullptr || riff->GetRefObj() == nullptr) {
-    session::Fail(sonark::kErrInvalidAtomArgument);
+    sonark::Fail(sonark::kErrInvalidAtomArgument);
     return 0.0;
   }
   CRefObj* object = riff->GetRefObj();

@@ -52,7 +52,7 @@ class FixedGroup : public CountedGroup {
 };
 
 inline tWAVEFORMATEX Pcm(uint32_t rate, uint16_t bits, uint16_t channels = 2) {
-  return sonark_test::PcmFormat(rate, channels, bits);
+  return PcmFormat(rate, channels, bits);
 }
 
 // A sound of `length` ms with neutral envelopes, as loading leaves it.

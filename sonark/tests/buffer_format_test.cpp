@@ -12,7 +12,6 @@
 namespace {
 
 using sonark_test::Bytes16;
-using sonark_test::PcmFormat;
 using sonark_test::Samples16;
 
 _bufferType Interleaved(tWAVEFORMATEX* format, std::vector<unsigned char>& bytes) {

@@ -17,7 +17,7 @@
 namespace mixer_test {
 
 inline tWAVEFORMATEX Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
-  return sonark_test::PcmFormat(rate, channels, bits);
+  return PcmFormat(rate, channels, bits);
 }
 
 // The data of one test sound as 16-bit values, frame by frame, left then right.

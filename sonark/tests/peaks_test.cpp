@@ -25,7 +25,6 @@
 namespace {
 
 using namespace peak_test;
-using sonark_test::PcmFormat;
 
 // ---- Peaks of PCM, computed sample by sample without the slicer ----
 

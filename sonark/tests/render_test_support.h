@@ -15,7 +15,7 @@
 namespace render_test {
 
 inline tWAVEFORMATEX Format(uint32_t rate, uint16_t channels, uint16_t bits) {
-  return sonark_test::PcmFormat(rate, channels, bits);
+  return PcmFormat(rate, channels, bits);
 }
 
 struct ReleaseRefObj {

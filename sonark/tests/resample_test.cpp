@@ -8,7 +8,6 @@
 namespace {
 
 using sonark_test::Bytes16;
-using sonark_test::PcmFormat;
 using sonark_test::Samples16;
 
 std::vector<int16_t> RandomSignal(size_t n, unsigned seed) {

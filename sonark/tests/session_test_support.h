@@ -47,7 +47,7 @@ inline bool WriteFile(const std::string& path, const Bytes& bytes) {
 constexpr size_t kWaveHeaderBytes = 44;
 
 inline tWAVEFORMATEX Pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
-  return sonark_test::PcmFormat(rate, channels, bits);
+  return PcmFormat(rate, channels, bits);
 }
 
 // A canonical wave file (44-byte header) of 16-bit stereo frames whose samples count up.
