@@ -4,6 +4,7 @@
 #include <cli/terminal_text.h>
 #include <session/session_atoms.h>
 #include <sonark/load/music_info.h>
+#include <sonark/model/atom_ref.h>
 #include <sonark/render/buffer_format.h>
 #include <tarnell/ref_obj.h>
 #include <utilities/text_format.h>
@@ -104,22 +105,20 @@ int RunInfo(int argc, char** argv) {
   const std::string path = argv[0];
   if (!IsSessionFile(path)) {
     LoadProblem problem;
-    BarSound* sound = LoadSound(path, &problem);
+    AtomRef<BarSound> sound(LoadSound(path, &problem));
     if (sound == nullptr) {
       fprintf(stderr, "quarl-cli info: %s: %s\n", problem.what.c_str(), problem.reason.c_str());
       return kExitFailure;
     }
-    PrintSound(path, sound);
-    CAudioAtom* held = sound;
-    DeleteAtom(&held);
+    PrintSound(path, sound.get());
     return kExitOk;
   }
 
-  SessionRootGroup* root = new SessionRootGroup();
+  AtomRef<SessionRootGroup> root(new SessionRootGroup());
   SessionReport report;
   std::string error;
   int status = kExitOk;
-  if (!OpenSession(path, root, &report, &error)) {
+  if (!OpenSession(path, root.get(), &report, &error)) {
     fprintf(stderr, "quarl-cli info: %s: %s\n", Safe(path).c_str(), error.c_str());
     status = kExitFailure;
   } else {
@@ -127,12 +126,12 @@ int RunInfo(int argc, char** argv) {
     if (report.Damaged())
       printf("  damaged    the session file is damaged: what follows is what could be read\n");
     printf("  session    %s, %d sound(s) and group(s) at the top\n",
-           Length(SessionEnd(root)).c_str(), root->NumAtoms(30, 0));
+           Length(SessionEnd(root.get())).c_str(), root->NumAtoms(30, 0));
     tWAVEFORMATEX best = root->BestFormat();
     char format[256];
     SoundFormatToString(&best, format, sizeof format, nullptr);
     printf("  best       %s\n", format);
-    PrintTree(root, 1);
+    PrintTree(root.get(), 1);
     auto list = [](const char* label, const std::vector<LoadProblem>& problems) {
       for (const LoadProblem& p : problems)
         printf("  %-10s %s: %s\n", label, Safe(p.what).c_str(), Safe(p.reason).c_str());
@@ -141,7 +140,5 @@ int RunInfo(int argc, char** argv) {
     list("changed", report.changed);
     list("skipped", report.skipped);
   }
-  CAudioAtom* held = root;
-  DeleteAtom(&held);
   return status;
 }

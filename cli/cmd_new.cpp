@@ -4,6 +4,7 @@
 #include <cli/session_io.h>
 #include <cli/terminal_text.h>
 #include <session/session_atoms.h>
+#include <sonark/model/atom_ref.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -116,32 +117,30 @@ int RunNew(int argc, char** argv) {
   if (!CheckOutput(out, force)) return kExitFailure;
   SweepLeftovers(FolderOf(out));
 
-  SessionRootGroup* root = new SessionRootGroup();
+  AtomRef<SessionRootGroup> root(new SessionRootGroup());
   int status = kExitOk;
-  DisableMapCombining();
-  for (size_t lane = 0; lane < placements.size(); ++lane) {
-    LoadProblem problem;
-    BarSound* sound = LoadSound(placements[lane].path, &problem);
-    if (sound == nullptr) {
-      fprintf(stderr, "quarl-cli new: %s: %s\n", problem.what.c_str(), problem.reason.c_str());
-      status = kExitFailure;
-      break;
+  {
+    MapCombiningPause pause;
+    for (size_t lane = 0; lane < placements.size(); ++lane) {
+      LoadProblem problem;
+      AtomRef<BarSound> sound(LoadSound(placements[lane].path, &problem));
+      if (sound == nullptr) {
+        fprintf(stderr, "quarl-cli new: %s: %s\n", problem.what.c_str(), problem.reason.c_str());
+        status = kExitFailure;
+        break;
+      }
+      sound->Bar() = BarInLane(placements[lane].offset, sound->Length(0), static_cast<int>(lane));
+      // The group takes a reference of its own; ours goes at the end of the pass.
+      sound->Add(root.get(), placements[lane].offset);
     }
-    sound->Bar() = BarInLane(placements[lane].offset, sound->Length(0), static_cast<int>(lane));
-    sound->Add(root, placements[lane].offset);
-    CAudioAtom* creator = sound;
-    DeleteAtom(&creator);
   }
-  EnableMapCombining();
   if (status == kExitOk) {
     root->CombineWithSubMaps(kMapAll, 1);
     std::string error;
-    if (!SaveSession(root, out, &error)) {
+    if (!SaveSession(root.get(), out, &error)) {
       fprintf(stderr, "quarl-cli new: %s: %s\n", out.c_str(), error.c_str());
       status = kExitFailure;
     }
   }
-  CAudioAtom* held = root;
-  DeleteAtom(&held);
   return status;
 }

@@ -14,9 +14,11 @@
 #include <sonark/export/conv_file_format.h>
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/load/music_info.h>
-#include <sonark/render/buffer_format.h>
 #include <sonark/mixer/pcm_mixer.h>
+#include <sonark/model/atom_ref.h>
+#include <sonark/render/buffer_format.h>
 #include <sys/statvfs.h>
+#include <tarnell/ref_ptr.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -38,17 +40,6 @@ void Report(const std::string& what, const std::string& text) {
 
 void Warn(const std::string& what, const std::string& text) { Report("warning: " + what, text); }
 
-struct RootHolder {
-  SessionRootGroup* root = new SessionRootGroup();
-  RootHolder() = default;
-  RootHolder(const RootHolder&) = delete;
-  RootHolder& operator=(const RootHolder&) = delete;
-  ~RootHolder() {
-    CAudioAtom* held = root;
-    DeleteAtom(&held);
-  }
-};
-
 // Fills `root` with the time line to render: a session as stored, or one sound at 0. False
 // (after saying why) when it cannot be rendered as asked.
 bool LoadTimeline(const RenderOptions& options, SessionRootGroup* root) {
@@ -61,13 +52,11 @@ bool LoadTimeline(const RenderOptions& options, SessionRootGroup* root) {
     }
   } else {
     LoadProblem problem;
-    BarSound* sound = LoadSound(options.in, &problem);
+    AtomRef<BarSound> sound(LoadSound(options.in, &problem));
     if (sound == nullptr) {
       report.missing.push_back(problem);
     } else {
       sound->Add(root, 0);
-      CAudioAtom* creator = sound;
-      DeleteAtom(&creator);
     }
   }
   for (const LoadProblem& p : report.changed) Warn(p.what, p.reason);
@@ -208,13 +197,13 @@ int RunRender(int argc, char** argv) {
   // between creating the temporary output and the render would leave it behind.
   InstallInterruptHandler();
 
-  RootHolder holder;
-  if (!LoadTimeline(options, holder.root)) return kExitFailure;
+  AtomRef<SessionRootGroup> root(new SessionRootGroup());
+  if (!LoadTimeline(options, root.get())) return kExitFailure;
   if (Interrupted()) {
     Report(options.in, std::string(InterruptReason()) + "; nothing rendered");
     return kExitFailure;
   }
-  const long session_end = SessionEnd(holder.root);
+  const long session_end = SessionEnd(root.get());
   if (options.from >= session_end) {
     Report(options.in, "--from " + std::to_string(options.from) + " is at or past the end (" +
                            std::to_string(session_end) + " ms); nothing rendered");
@@ -222,25 +211,24 @@ int RunRender(int argc, char** argv) {
   }
   const long end = options.to >= 0 ? options.to : session_end;
 
-  tWAVEFORMATEX format = ChooseFormat(holder.root, options);
+  tWAVEFORMATEX format = ChooseFormat(root.get(), options);
   CConv2FileFormat target_format(kWaveFormatPcm);
   target_format.nChannels = format.nChannels;
   target_format.nSamplesPerSec = format.nSamplesPerSec;
   target_format.wBitsPerSample = format.wBitsPerSample;
   target_format.CalcBlockAlignNAvgBytesPerSec();
 
-  CConv2WaveFile* writer = new CConv2WaveFile();
+  RefPtr<CConv2WaveFile> writer(new CConv2WaveFile());
   bool ok = CheckSize(*writer, target_format, format, end - options.from, target, &error);
   bool created = false;
   if (ok && !(created = writer->Create(target.TempPath().c_str(), &target_format, &format))) {
     error = DescribeError(platform::last_error());
     ok = false;
   }
-  ok = ok && WriteRender(holder.root, format, options.from, end, *writer, &error) &&
+  ok = ok && WriteRender(root.get(), format, options.from, end, *writer, &error) &&
        WriteInformation(*writer, options.out, &error);
   writer->Close();
-  CRefObj* held = writer;
-  DeleteRefObject(&held);
+  writer.reset();
   if (ok && Interrupted()) {
     error = InterruptReason();
     ok = false;

@@ -4,11 +4,13 @@
 #include <session/session_atoms.h>
 #include <sonark/error_messages.h>
 #include <sonark/errors.h>
+#include <sonark/model/atom_ref.h>
 #include <sonark/model/session_report.h>
 #include <sonark/temp_paths.h>
 #include <sys/stat.h>
 #include <tarnell/errors.h>
 #include <tarnell/file_obj.h>
+#include <tarnell/ref_ptr.h>
 #include <tarnell/riff.h>
 #include <unistd.h>
 
@@ -55,12 +57,6 @@ LoadProblem Describe(const sonark::SoundFileChange& change) {
   return {what, reason};
 }
 
-void DropFile(CFileObj*& file) {
-  CRefObj* held = file;
-  file = nullptr;
-  DeleteRefObject(&held);
-}
-
 }  // namespace
 
 std::string DescribeError(unsigned long code) { return sonark::DescribeErrorCode(code); }
@@ -77,28 +73,25 @@ BarSound* LoadSound(const std::string& given, LoadProblem* problem) {
     problem->reason = DescribeError(sonark::kErrNotRegularFile);
     return nullptr;
   }
-  CFileObj* file = new CFileObj();
+  RefPtr<CFileObj> file(new CFileObj());
   if (!file->Open(path.c_str(), 0, 0)) {
     unsigned long code = platform::last_error();
     problem->reason = DescribeError(code != 0 ? code : static_cast<unsigned long>(ENOENT));
-    DropFile(file);
     return nullptr;
   }
-  BarSound* sound = new BarSound();
-  int ok = sound->InitialLoad(file, 2000, kDetermineLength, kBuildPeaks, kBuildPeaks, kBuildSeekMap,
-                              kCliMsPerPeak, nullptr, nullptr);
+  AtomRef<BarSound> sound(new BarSound());
+  int ok = sound->InitialLoad(file.get(), 2000, kDetermineLength, kBuildPeaks, kBuildPeaks,
+                              kBuildSeekMap, kCliMsPerPeak, nullptr, nullptr);
   unsigned long code = platform::last_error();
-  DropFile(file);
+  file.reset();
   if (!ok) {
     problem->reason = DescribeError(code);
-    CAudioAtom* held = sound;
-    DeleteAtom(&held);
     return nullptr;
   }
   const char* slash = strrchr(given.c_str(), '/');
   sound->SetAtomName(const_cast<char*>(slash ? slash + 1 : given.c_str()));
   sound->GetSrcMap()->SetDefaultMap(sound->Length(0), kMapAll);
-  return sound;
+  return sound.release();
 }
 
 bool IsSessionFile(const std::string& path) {
@@ -115,10 +108,9 @@ bool IsSessionFile(const std::string& path) {
 
 bool OpenSession(const std::string& path, SessionRootGroup* root, SessionReport* report,
                  std::string* error) {
-  CFileObj* file = new CFileObj();
+  RefPtr<CFileObj> file(new CFileObj());
   if (!file->Open(path.c_str(), 0, 0)) {
     *error = DescribeError(platform::last_error());
-    DropFile(file);
     return false;
   }
   std::vector<LoadProblem>* missing = &report->missing;
@@ -127,23 +119,22 @@ bool OpenSession(const std::string& path, SessionRootGroup* root, SessionReport*
   });
   CRIFF riff;
   _chunkInfo form{};
-  bool ok = riff.Open(file, &form) != 0;
+  bool ok = riff.Open(file.get(), &form) != 0;
   if (ok && form.type != kSessionForm) {
     platform::set_last_error(tarnell::kErrNotRiff);
     ok = false;
   }
   sonark::SessionLoadReport found;
-  DisableMapCombining();
   {
+    MapCombiningPause pause;
     sonark::SessionLoadScope salvage(&found);
     ok = ok && root->Load(&riff, kDetermineLength, kBuildPeaks, kBuildSeekMap, kCliMsPerPeak,
                           nullptr, nullptr) != 0;
   }
-  EnableMapCombining();
   unsigned long code = platform::last_error();
   SetLoadProblemHandler(nullptr);
   riff.Close();
-  DropFile(file);
+  file.reset();
   if (!ok) {
     *error = DescribeError(code != 0 ? code : sonark::kErrSessionDamaged);
     return false;
@@ -171,14 +162,13 @@ bool OpenSession(const std::string& path, SessionRootGroup* root,
 
 bool SaveSession(SessionRootGroup* root, const std::string& path, std::string* error) {
   SafeReplace target(path);
-  CFileObj* file = new CFileObj();
+  RefPtr<CFileObj> file(new CFileObj());
   if (!file->Create(target.TempPath().c_str())) {
     *error = DescribeError(platform::last_error());
-    DropFile(file);
     return false;
   }
   CRIFF riff;
-  bool ok = riff.Create(file, kSessionForm) != 0 && root->Save(&riff, 1) != 0;
+  bool ok = riff.Create(file.get(), kSessionForm) != 0 && root->Save(&riff, 1) != 0;
   unsigned long code = platform::last_error();
   // The user has to know which sound keeps the session from being saved.
   std::string culprit;
@@ -192,7 +182,7 @@ bool SaveSession(SessionRootGroup* root, const std::string& path, std::string* e
   }
   riff.Close();
   file->Close();
-  DropFile(file);
+  file.reset();
   if (!ok) {
     *error = culprit + DescribeError(code != 0 ? code : static_cast<unsigned long>(EIO));
     return false;
