@@ -1,5 +1,7 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/model/atom_guard.h>
+#include <sonark/model/atom_ref.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
@@ -20,7 +22,7 @@ namespace {
 // sounds. Rendering ends once nothing plays and nothing is still to come.
 long LastSoundStart(CSoundGroup* group, long base) {
   long last = LONG_MIN;
-  group->Lock();
+  sonark::AtomGuard guard(*group);
   for (int i = 0; CAudioAtom* atom = group->GetAtom(i, nullptr); ++i) {
     if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) {
       last = std::max(last, LastSoundStart(sub, base));
@@ -28,14 +30,13 @@ long LastSoundStart(CSoundGroup* group, long base) {
       last = std::max(last, atom->AbsoluteOffset() - base);
     }
   }
-  group->Unlock();
   return last;
 }
 
 }  // namespace
 
 void CPCMMixer::RestSounds(CSoundGroup* group, std::vector<CPCMSound*>* rested) {
-  group->Lock();
+  sonark::AtomGuard guard(*group);
   for (int i = 0; CAudioAtom* atom = group->GetAtom(i, nullptr); ++i) {
     if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) {
       RestSounds(sub, rested);
@@ -50,7 +51,6 @@ void CPCMMixer::RestSounds(CSoundGroup* group, std::vector<CPCMSound*>* rested) 
       }
     }
   }
-  group->Unlock();
 }
 
 void CPCMMixer::WakeSounds(std::vector<CPCMSound*>* rested) {
@@ -81,21 +81,21 @@ int CPCMMixer::SinkSoundCount() {
 
 void CPCMMixer::ReleaseSinkSounds() {
   for (;;) {
-    CAudioAtom* sound = nullptr;
+    // Takes over the list's reference and drops it outside the sink lock.
+    AtomRef<> sound;
     {
       std::lock_guard<std::mutex> guard(sink_lock_);
       if (sink_sounds_.Count() == 0) return;
-      sound = static_cast<CAudioAtom*>(sink_sounds_.Index(0));
+      sound.reset(static_cast<CAudioAtom*>(sink_sounds_.Index(0)));
       sink_sounds_.RemoveByIndex(0);
     }
-    DeleteAtom(&sound);
   }
 }
 
 void CPCMMixer::ReadAtomsOnRIFFList(CMyList* list, CSoundGroup* group, double windowStart,
                                     double windowEnd, long base) {
   if (list == nullptr || group == nullptr) return;
-  group->Lock();
+  sonark::AtomGuard guard(*group);
   for (int i = 0; CAudioAtom* atom = group->GetAtom(i, nullptr); ++i) {
     if (auto* sub = dynamic_cast<CSoundGroup*>(atom)) {
       ReadAtomsOnRIFFList(list, sub, windowStart, windowEnd, base);
@@ -126,7 +126,6 @@ void CPCMMixer::ReadAtomsOnRIFFList(CMyList* list, CSoundGroup* group, double wi
       DeleteAtom(&held);
     }
   }
-  group->Unlock();
 }
 
 // Renders every sink sound into the block that starts at `windowFrame`; returns in

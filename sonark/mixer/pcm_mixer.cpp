@@ -2,6 +2,7 @@
 #include <platform/last_error.h>
 #include <sonark/engine_lock.h>
 #include <sonark/errors.h>
+#include <sonark/model/atom_guard.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/mixer/current_mixer.h>
 #include <sonark/model/pcm_sound.h>
@@ -387,11 +388,10 @@ void CPCMMixer::StopAtom(CAudioAtom* atom, int force) {
   if (!force && !held) return;
   StopMixingAtom(atom);
   if (auto* group = dynamic_cast<CSoundGroup*>(atom)) {
-    group->Lock();
+    sonark::AtomGuard lock(*group);
     for (int i = 0; CAudioAtom* sub = group->GetAtom(i, nullptr); ++i) {
       if (Holds(sub)) StopAtom(sub, 0);
     }
-    group->Unlock();
   }
   atom->ClearMixerFlag(kMixerFlagStopRequest);
   SetAtomPlayMode(atom, 0, 0);
@@ -450,7 +450,7 @@ void CPCMMixer::IncrementTimeWindow(double ms) {
 
 void CPCMMixer::MixTimeWindow(CSoundGroup* group, long windowEnd, long groupStart) {
   const double position = window_position_;
-  group->Lock();
+  sonark::AtomGuard lock(*group);
   long offset = 0;
   for (int i = 0; CAudioAtom* atom = group->GetAtom(i, &offset); ++i) {
     const long start = groupStart + offset;
@@ -484,7 +484,6 @@ void CPCMMixer::MixTimeWindow(CSoundGroup* group, long windowEnd, long groupStar
       }
     }
   }
-  group->Unlock();
 }
 
 void CPCMMixer::MixIntoBuffer(_pcm_mix_buffer* buffer) {
