@@ -40,33 +40,21 @@ CConv2WaveFile::CConv2WaveFile() {
 CConv2WaveFile::~CConv2WaveFile() {
   // An owner that drops the converter early still leaves a file whose sizes add up.
   if (data_open_) EndWriteStream();
-  ReleaseRiff(true);
+  ReleaseFile();
 }
 
 void CConv2WaveFile::Close() {
   if (data_open_) EndWriteStream();
-  ReleaseRiff(false);
+  ReleaseFile();
   CConv2FileObj::Close();
 }
 
-int CConv2WaveFile::StartRiff() {
-  if (!riff_.Create(this, FourCC("WAVE"))) return 0;
-  // The writer took a reference on this object, which owns the writer: give it back so the
-  // owner's last DeleteRefObject destroys the converter.
-  DecReference();
-  riff_open_ = true;
-  return 1;
-}
-
-void CConv2WaveFile::ReleaseRiff(bool destroying) {
-  if (!riff_open_) return;
+void CConv2WaveFile::ReleaseFile() {
   riff_open_ = false;
   data_open_ = false;
-  // Lend the writer the reference it drops on Close. While destroying, the count may already
-  // be 0, and the release must not reach 0 again.
-  AddReference();
-  if (destroying) AddReference();
   riff_.Close();
+  if (file_ != nullptr) file_->Close();
+  file_.reset();
 }
 
 int CConv2WaveFile::Create(const char* path, CConv2FileFormat* format, tWAVEFORMATEX* /*source*/) {
@@ -77,6 +65,8 @@ int CConv2WaveFile::Create(const char* path, CConv2FileFormat* format, tWAVEFORM
     platform::set_last_error(sonark::kErrConvertFormat);
     return 0;
   }
+  // A converter created again lets go of its earlier output first.
+  ReleaseFile();
   silence_ = sonark::samples::SilenceByte(wave.wBitsPerSample);
   streaming_ = false;
   struct stat target {};
@@ -84,9 +74,13 @@ int CConv2WaveFile::Create(const char* path, CConv2FileFormat* format, tWAVEFORM
       !S_ISDIR(target.st_mode)) {
     return StartStream(path, wave);
   }
-  if (!CFileObj::Create(path)) return 0;
-  if (!StartRiff() ||
-      !riff_.WriteSubChunk(FourCC("fmt "), &wave, static_cast<long>(sizeof(wave))) ||
+  file_.reset(new CFileObj());
+  if (!file_->Create(path)) {
+    file_.reset();
+    return 0;
+  }
+  riff_open_ = riff_.Create(file_.get(), FourCC("WAVE")) != 0;
+  if (!riff_open_ || !riff_.WriteSubChunk(FourCC("fmt "), &wave, static_cast<long>(sizeof(wave))) ||
       !riff_.StartWriteStream(FourCC("data"))) {
     const uint32_t code = platform::last_error();
     Close();
@@ -98,7 +92,11 @@ int CConv2WaveFile::Create(const char* path, CConv2FileFormat* format, tWAVEFORM
 }
 
 int CConv2WaveFile::StartStream(const char* path, const tWAVEFORMATEX& wave) {
-  if (!CFileObj::CreateWriteOnly(path)) return 0;
+  file_.reset(new CFileObj());
+  if (!file_->CreateWriteOnly(path)) {
+    file_.reset();
+    return 0;
+  }
   streaming_ = true;
   constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
   unsigned char header[kStreamHeaderBytes];
@@ -109,7 +107,7 @@ int CConv2WaveFile::StartStream(const char* path, const tWAVEFORMATEX& wave) {
   std::memcpy(header + 20, &wave, sizeof(wave));
   std::memcpy(header + 20 + sizeof(wave), "data", 4);
   PutLe32(header + 24 + sizeof(wave), kUnknownSize);
-  if (CFileObj::Write(reinterpret_cast<const char*>(header), kStreamHeaderBytes) !=
+  if (file_->Write(reinterpret_cast<const char*>(header), kStreamHeaderBytes) !=
       kStreamHeaderBytes) {
     platform::set_last_error(sonark::kErrConvertWrite);
     Close();
@@ -120,7 +118,7 @@ int CConv2WaveFile::StartStream(const char* path, const tWAVEFORMATEX& wave) {
 }
 
 int CConv2WaveFile::AppendData(const void* data, long count) {
-  if (streaming_) return CFileObj::Write(static_cast<const char*>(data), count) == count;
+  if (streaming_) return file_->Write(static_cast<const char*>(data), count) == count;
   return riff_.WriteStreamData(const_cast<void*>(data), count) == count;
 }
 
@@ -155,7 +153,8 @@ long CConv2WaveFile::EndWriteStream() {
     platform::set_last_error(sonark::kErrConvertNotStarted);
     return -1;
   }
-  const long count = streaming_ ? Size() - kStreamHeaderBytes : riff_.CurrentStreamDataCount();
+  const long count =
+      streaming_ ? file_->Size() - kStreamHeaderBytes : riff_.CurrentStreamDataCount();
   long padding = 0;
   if (g_cd_block_align.load() != 0) {
     padding = (kCdSectorBytes - count % kCdSectorBytes) % kCdSectorBytes;

@@ -2,6 +2,8 @@
 
 #include <sonark/visibility.h>
 #include <sonark/export/conv_file_obj.h>
+#include <tarnell/file_obj.h>
+#include <tarnell/ref_ptr.h>
 #include <tarnell/riff.h>
 
 // Writes the export as a RIFF WAVE file of linear PCM: "fmt ", "data", then a "LIST" of type
@@ -11,6 +13,9 @@
 // bytes and readers which do not find the information list at the same place: an odd count
 // is completed with one byte of silence, counted in the chunk. With the CD alignment flag set
 // (SetWaveCDBlockAlign) the data is completed with silence to whole 2352-byte CD sectors.
+//
+// The wave goes into a file object of the writer's own (the RIFF writer holds a reference on
+// that, never on the converter), so dropping the converter unclosed still releases everything.
 //
 // A target that is not a regular file (a FIFO, a character device) cannot seek back to patch
 // sizes: the wave is streamed there with the RIFF and data sizes set to 0xFFFFFFFF ("unknown",
@@ -66,17 +71,16 @@ class SONARK_API CConv2WaveFile : public CConv2FileObj {
   bool ValidateFormat(CConv2FileFormat* format) override;
 
  private:
-  // The writer holds no counted reference on this object (it would never be released if the
-  // owner dropped the converter without Close); these lend and take back that reference.
-  int StartRiff();
-  void ReleaseRiff(bool destroying);
+  // Ends the RIFF writer and closes and lets go of the output file.
+  void ReleaseFile();
   int AppendSilence(long count);
   int StartStream(const char* path, const tWAVEFORMATEX& wave);
   // Appends to the data: through the RIFF writer, or straight to a streamed file.
   int AppendData(const void* data, long count);
   int WriteTextChunk(unsigned long id, const char* text, long fieldSize, long* listBytes);
 
-  CRIFF riff_;
+  RefPtr<CFileObj> file_;  // the output, from Create to Close
+  CRIFF riff_;             // writes into file_; declared after it, so it lets go first
   bool riff_open_ = false;
   bool data_open_ = false;     // the "data" chunk is being written
   unsigned char silence_ = 0;  // 128 for 8-bit data
