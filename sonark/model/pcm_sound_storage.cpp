@@ -134,27 +134,13 @@ CFileObj* OpenSoundFile(const char* path) {
 
 }  // namespace
 
-int CPCMSound::PreSave(CRIFF* riff) {
-  if (riff == nullptr || !riff->WriteListChunkHeader(session::kListSound)) return 0;
-  return riff->Descend();
-}
+int CPCMSound::PreSave(CRIFF* riff) { return session::BeginListSave(riff, session::kListSound); }
 
-int CPCMSound::PostSave(CRIFF* riff) { return riff != nullptr ? riff->Ascend() : 0; }
+int CPCMSound::PostSave(CRIFF* riff) { return session::EndListSave(riff); }
 
-int CPCMSound::PreLoad(CRIFF* riff) {
-  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
-  platform::clear_last_error();
-  if (riff->Descend()) return 1;
-  if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
-  return 0;
-}
+int CPCMSound::PreLoad(CRIFF* riff) { return session::BeginListLoad(riff); }
 
-// A salvaging load leaves a damaged chunk after the list to the group around it.
-int CPCMSound::PostLoad(CRIFF* riff) {
-  if (riff == nullptr || !riff->Ascend()) return sonark::Fail(sonark::kErrSessionDamaged);
-  if (session::Advance(riff) >= 0) return 1;
-  return sonark::SessionLoadScope::Current() != nullptr ? 1 : 0;
-}
+int CPCMSound::PostLoad(CRIFF* riff) { return session::EndListLoad(riff); }
 
 unsigned long CPCMSound::SaveSize(int byReference) {
   unsigned long size = CAudioAtom::SaveSize(byReference);

@@ -3,8 +3,10 @@
 #include <sonark/errors.h>
 #include <sonark/fail.h>
 #include <sonark/model/session_chunks.h>
+#include <sonark/model/session_report.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/ref_obj.h>
+#include <tarnell/riff.h>
 
 #include <cstring>
 
@@ -148,6 +150,27 @@ int FilePathOf(CRefObj* object, char* out) {
   auto* file = dynamic_cast<CFileObj*>(object);
   if (file == nullptr) return 0;
   return file->GetFilePath(out, CFileObj::kPathCapacity) && out[0] != '\0' ? 1 : 0;
+}
+
+int BeginListSave(CRIFF* riff, uint32_t kind) {
+  if (riff == nullptr || !riff->WriteListChunkHeader(kind)) return 0;
+  return riff->Descend();
+}
+
+int EndListSave(CRIFF* riff) { return riff != nullptr ? riff->Ascend() : 0; }
+
+int BeginListLoad(CRIFF* riff) {
+  if (riff == nullptr) return Fail(kErrInvalidAtomArgument);
+  platform::clear_last_error();
+  if (riff->Descend()) return 1;
+  if (platform::last_error() == 0) platform::set_last_error(kErrSessionDamaged);
+  return 0;
+}
+
+int EndListLoad(CRIFF* riff) {
+  if (riff == nullptr || !riff->Ascend()) return Fail(kErrSessionDamaged);
+  if (Advance(riff) >= 0) return 1;
+  return SessionLoadScope::Current() != nullptr ? 1 : 0;
 }
 
 }  // namespace sonark::session

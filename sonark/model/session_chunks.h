@@ -88,4 +88,13 @@ int CurrentListType(CRIFF* riff, uint32_t* type);
 // path in `out` (PATH_MAX bytes), else 0.
 int FilePathOf(CRefObj* object, char* out);
 
+// The list around one atom's records, shared by sounds and groups: the save opens a list of
+// `kind` and enters it, the load enters the list and leaves it again. A list that ends its
+// level is the end of that level, not a failure; a salvaging load leaves a damaged chunk
+// after the list to the group around it, which tells what was lost there.
+int BeginListSave(CRIFF* riff, uint32_t kind);
+int EndListSave(CRIFF* riff);
+int BeginListLoad(CRIFF* riff);
+int EndListLoad(CRIFF* riff);
+
 }  // namespace sonark::session

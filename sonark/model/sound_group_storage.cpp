@@ -5,6 +5,7 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/fail.h>
+#include <sonark/model/atom_guard.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
 #include <sonark/model/session_report.h>
@@ -98,38 +99,21 @@ class GroupInReport {
 // The sub-atoms of `group` as they stand now.
 std::vector<CAudioAtom*> Members(CSoundGroup* group) {
   std::vector<CAudioAtom*> members;
-  group->Lock();
+  sonark::AtomGuard guard(*group);
   long offset = 0;
   for (int i = 0; CAudioAtom* member = group->GetAtom(i, &offset); ++i) members.push_back(member);
-  group->Unlock();
   return members;
 }
 
 }  // namespace
 
-int CSoundGroup::PreSave(CRIFF* riff) {
-  if (riff == nullptr || !riff->WriteListChunkHeader(session::kListGroup)) return 0;
-  return riff->Descend();
-}
+int CSoundGroup::PreSave(CRIFF* riff) { return session::BeginListSave(riff, session::kListGroup); }
 
-int CSoundGroup::PostSave(CRIFF* riff) { return riff != nullptr ? riff->Ascend() : 0; }
+int CSoundGroup::PostSave(CRIFF* riff) { return session::EndListSave(riff); }
 
-int CSoundGroup::PreLoad(CRIFF* riff) {
-  if (riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
-  platform::clear_last_error();
-  if (riff->Descend()) return 1;
-  if (platform::last_error() == 0) platform::set_last_error(sonark::kErrSessionDamaged);
-  return 0;
-}
+int CSoundGroup::PreLoad(CRIFF* riff) { return session::BeginListLoad(riff); }
 
-// The group's list may end the level it stands in (the last sub-atom of its parent, or the
-// session's root): that is the end of the list, not a failure. A salvaging load leaves a
-// damaged chunk after the list to the group around it, which tells what was lost there.
-int CSoundGroup::PostLoad(CRIFF* riff) {
-  if (riff == nullptr || !riff->Ascend()) return sonark::Fail(sonark::kErrSessionDamaged);
-  if (session::Advance(riff) >= 0) return 1;
-  return sonark::SessionLoadScope::Current() != nullptr ? 1 : 0;
-}
+int CSoundGroup::PostLoad(CRIFF* riff) { return session::EndListLoad(riff); }
 
 unsigned long CSoundGroup::SaveSize(int byReference) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
