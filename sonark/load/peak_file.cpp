@@ -8,6 +8,7 @@
 #include <sonark/temp_paths.h>
 #include <sonark/thresholds.h>
 #include <tarnell/file_obj.h>
+#include <tarnell/ref_ptr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,7 +75,7 @@ int CPeaks::BeginPeakFile(const char* exactPath, const char* soundPath) {
   if (::stat(exactPath, &existing) == 0 && !S_ISREG(existing.st_mode)) {
     return Fail(sonark::kErrPeakFileWrite);
   }
-  CFileObj* file = NewPeakFileObject();
+  RefPtr<CFileObj> file(NewPeakFileObject());
   if (file == nullptr) return Fail(sonark::kErrOutOfMemory);
   // Written beside its final name and renamed when whole: another process building the same
   // sound's peaks at the same time never shares the file, and a reader never sees a partial one.
@@ -83,11 +84,9 @@ int CPeaks::BeginPeakFile(const char* exactPath, const char* soundPath) {
                                 std::to_string(serial.fetch_add(1));
   if (!file->Create(temporary.c_str())) {
     peakfile::FailKeepingNamed(sonark::kErrPeakFileWrite, "cannot create", temporary.c_str());
-    const uint32_t error = platform::last_error();
-    DropFileObject(file);
-    return Fail(error);
+    return 0;
   }
-  peak_file_ = file;
+  peak_file_ = file.release();
   writing_ = true;
   write_path_ = temporary;
   final_path_ = exactPath;
@@ -255,15 +254,14 @@ int CPeaks::OpenPeaksFile(const char* path, int write) {
   } else {
     CloseReadFile();
   }
-  auto* file = new (std::nothrow) CFileObj;
+  RefPtr<CFileObj> file(new (std::nothrow) CFileObj);
   if (file == nullptr) return Fail(sonark::kErrOutOfMemory);
   if (!file->Open(target.c_str(), 0, write) || !file->Seek(peakfile::kHeaderSize, 0)) {
+    // The handle closes the file as the function returns, after the error is set.
     peakfile::FailKeepingNamed(sonark::kErrPeakFileOpen, "cannot open", target.c_str());
-    const uint32_t error = platform::last_error();
-    DropFileObject(file);
-    return Fail(error);
+    return 0;
   }
-  peak_file_ = file;
+  peak_file_ = file.release();
   streamed_count_ = 0;
   return 1;
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace sonark::peaks_internal {
 using sonark::Fail;
@@ -27,17 +28,12 @@ RecordPeakReader::RecordPeakReader(_tPeakRecord* record) : record_(record) {
   path_ = record->peakFilePath;
 }
 
-RecordPeakReader::~RecordPeakReader() {
-  if (file_ != nullptr) {
-    CRefObj* object = file_;
-    DeleteRefObject(&object);
-  }
-}
+RecordPeakReader::~RecordPeakReader() = default;
 
 int RecordPeakReader::OpenFile() {
   if (file_ != nullptr) return 1;
   if (path_.empty()) return Fail(kErrNoPeaks);
-  auto* file = new (std::nothrow) CFileObj;
+  RefPtr<CFileObj> file(new (std::nothrow) CFileObj);
   if (file == nullptr) return Fail(kErrOutOfMemory);
   unsigned char head[peakfile::kHeaderSize];
   bool ok =
@@ -46,11 +42,9 @@ int RecordPeakReader::OpenFile() {
   // A file rebuilt for other settings since does not hold these peaks.
   const peakfile::Header header = peakfile::DecodeHeader(head);
   if (!ok || header.numPeaks != count_ || header.msPerPeak != ms_per_peak_) {
-    CRefObj* object = file;
-    DeleteRefObject(&object);
     return Fail(kErrPeakFileDamaged);
   }
-  file_ = file;
+  file_ = std::move(file);
   return 1;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tarnell/ref_ptr.h>
+
 #include <string>
 #include <vector>
 
@@ -33,7 +35,7 @@ class RecordPeakReader {
   unsigned long count_ = 0;
   unsigned long ms_per_peak_ = 0;
   std::string path_;
-  CFileObj* file_ = nullptr;
+  RefPtr<CFileObj> file_;  // opened on the first read that memory cannot serve
   std::vector<unsigned char> window_;
   unsigned long window_start_ = 0;
 };
