@@ -1,18 +1,23 @@
 #include <platform/last_error.h>
+#include <sonark/errors.h>
 #include <sonark/file_dates.h>
 #include <sys/stat.h>
+#include <tarnell/log.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 int GetLastModifiedDate(const char* path, _FILETIME& time) {
   struct stat st {};
-  if (path == nullptr) {
-    platform::set_last_error(EINVAL);
-    return 0;
-  }
-  if (::stat(path, &st) != 0) {
-    platform::set_last_error(static_cast<uint32_t>(errno));
+  if (path == nullptr || ::stat(path, &st) != 0) {
+    // The system's reason goes to the log; callers get the engine's own code.
+    if (path != nullptr) {
+      const std::string line = std::string("file date: ") + path + ": " + std::strerror(errno);
+      Log(line.c_str());
+    }
+    platform::set_last_error(sonark::kErrSoundFileMissing);
     return 0;
   }
   time = utilities::file_time_from_timespec(st.st_mtim);

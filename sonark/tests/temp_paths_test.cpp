@@ -171,6 +171,7 @@ TEST_F(TempPathsTest, FileDatesCompareToTheMillisecond) {
 
   std::string missing = dir_.File("missing.wav");
   EXPECT_EQ(GetLastModifiedDate(missing.c_str(), time), 0);
+  EXPECT_EQ(platform::last_error(), sonark::kErrSoundFileMissing);
   EXPECT_EQ(IsRightFileOlder(sound.c_str(), missing.c_str()), 0);
   EXPECT_EQ(IsRightFileOlder(missing.c_str(), sound.c_str()), 0);
 }
