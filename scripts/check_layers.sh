@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 order=". containers render load model export mixer engine"
 rank() { i=0; for f in $order; do [ "$f" = "$1" ] && { echo $i; return; }; i=$((i + 1)); done; echo -1; }
 bad=0
-for file in $(git ls-files --cached --others --exclude-standard 'sonark/*.h' 'sonark/*.cpp' | grep -v '^sonark/tests/'); do
+for file in $(find sonark -name '*.h' -o -name '*.cpp' | grep -v '^sonark/tests/' | sort); do
   dir=$(dirname "${file#sonark/}")
   from=$(rank "$dir")
   if [ "$from" -lt 0 ]; then echo "$file: folder $dir has no place in the order"; bad=1; continue; fi
