@@ -204,6 +204,10 @@ int RunRender(int argc, char** argv) {
     return kExitFailure;
   }
   const long session_end = SessionEnd(root.get());
+  if (session_end <= 0) {
+    Report(options.in, "holds no sound to render; nothing rendered");
+    return kExitFailure;
+  }
   if (options.from >= session_end) {
     Report(options.in, "--from " + std::to_string(options.from) + " is at or past the end (" +
                            std::to_string(session_end) + " ms); nothing rendered");

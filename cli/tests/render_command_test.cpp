@@ -420,6 +420,14 @@ TEST_F(RenderCommand, RendersADamagedSessionOnlyWhenSalvaging) {
   EXPECT_TRUE(Contains(render.err, "warning")) << render.err;
   EXPECT_TRUE(ReadWave(folder_.File("o.wav")).ok);
 
+  // Cut inside its first sound: nothing readable is left, and the render says so.
+  session.resize(session.size() / 3);
+  WriteBytes(folder_.File("first.sgp"), session);
+  render = folder_.Run({"render", "--salvage", "first.sgp", "e.wav"});
+  EXPECT_EQ(render.status, 1);
+  EXPECT_TRUE(Contains(render.err, "no sound to render")) << render.err;
+  EXPECT_FALSE(folder_.Exists("e.wav"));
+
   WriteWave16(folder_.File("b.wav"), 44100, 2, std::vector<int16_t>(4410 * 2, 100));
   render = folder_.Run({"render", "s.sgp", "changed.wav"});
   EXPECT_EQ(render.status, 0) << render.err;
