@@ -152,6 +152,9 @@ class SONARK_API CSoundGroup : public CAudioAtom {
 
   int LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, bool cut, int levels, int a,
                     int b, int c, int d, TLoadProgress progress, void* context);
+  // Reads the group-info record at the current chunk: comments and creation time, and the
+  // data size into `dataSize` when the record carries its mark. 0 when it cannot be read.
+  int ReadGroupInfo(CRIFF* riff, double* dataSize);
   // Changes to the list (under this group's lock) keep the cached length current.
   int PutIn(CAudioAtom* atom, long offset);
   void TakeOut(CAudioAtom* atom);

@@ -107,6 +107,24 @@ std::vector<CAudioAtom*> Members(CSoundGroup* group) {
 
 }  // namespace
 
+int CSoundGroup::ReadGroupInfo(CRIFF* riff, double* dataSize) {
+  auto block = std::make_unique<unsigned char[]>(session::kGroupInfoBytes);
+  if (!session::ReadRecord(riff, session::kChunkGroupInfo, block.get(),
+                           session::kGroupInfoBytes)) {
+    return 0;
+  }
+  session::GroupInfoRecord info;
+  session::UnpackGroupInfo(block.get(), &info);
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::memcpy(comments_, info.comments, sizeof comments_);
+  std::memcpy(creation_time_, info.creationTime, sizeof creation_time_);
+  if (info.mark == session::kGroupInfoMark && std::isfinite(info.dataSize) &&
+      info.dataSize >= 0.0) {
+    *dataSize = info.dataSize;
+  }
+  return 1;
+}
+
 int CSoundGroup::PreSave(CRIFF* riff) { return session::BeginListSave(riff, session::kListGroup); }
 
 int CSoundGroup::PostSave(CRIFF* riff) { return session::EndListSave(riff); }
@@ -209,22 +227,7 @@ int CSoundGroup::Load(CRIFF* riff, int a, int b, int c, int d, TLoadProgress pro
   _subChunk sub{};
   riff->GetCurrentChunkInfo(&level, &sub);
   if (moved == 1 && sub.id == session::kChunkGroupInfo) {
-    auto block = std::make_unique<unsigned char[]>(session::kGroupInfoBytes);
-    if (!session::ReadRecord(riff, session::kChunkGroupInfo, block.get(),
-                             session::kGroupInfoBytes)) {
-      return 0;
-    }
-    session::GroupInfoRecord info;
-    session::UnpackGroupInfo(block.get(), &info);
-    {
-      std::lock_guard<std::recursive_mutex> guard(lock_);
-      std::memcpy(comments_, info.comments, sizeof comments_);
-      std::memcpy(creation_time_, info.creationTime, sizeof creation_time_);
-    }
-    if (info.mark == session::kGroupInfoMark && std::isfinite(info.dataSize) &&
-        info.dataSize >= 0.0) {
-      dataSize = info.dataSize;
-    }
+    if (!ReadGroupInfo(riff, &dataSize)) return 0;
     moved = session::Advance(riff);
     if (moved < 0) return 0;
   }
@@ -298,19 +301,7 @@ int CSoundGroup::LoadSalvaging(CRIFF* riff, sonark::SessionLoadScope* scope, boo
   _subChunk sub{};
   riff->GetCurrentChunkInfo(nullptr, &sub);
   if (moved == 1 && sub.id == session::kChunkGroupInfo) {
-    auto block = std::make_unique<unsigned char[]>(session::kGroupInfoBytes);
-    if (session::ReadRecord(riff, session::kChunkGroupInfo, block.get(),
-                            session::kGroupInfoBytes)) {
-      session::GroupInfoRecord info;
-      session::UnpackGroupInfo(block.get(), &info);
-      std::lock_guard<std::recursive_mutex> guard(lock_);
-      std::memcpy(comments_, info.comments, sizeof comments_);
-      std::memcpy(creation_time_, info.creationTime, sizeof creation_time_);
-      if (info.mark == session::kGroupInfoMark && std::isfinite(info.dataSize) &&
-          info.dataSize >= 0.0) {
-        dataSize = info.dataSize;
-      }
-    } else if (!cut) {
+    if (!ReadGroupInfo(riff, &dataSize) && !cut) {
       skip(0, "", "", sonark::kErrSessionDamaged, "its comments and creation time are damaged");
     }
     moved = session::Advance(riff);
