@@ -7,8 +7,9 @@
 #include <sonark/fail.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
-#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/atom_guard.h>
+#include <sonark/model/atom_ref.h>
+#include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
 #include <sonark/model/session_report.h>
@@ -21,6 +22,7 @@
 #include <tarnell/mem_obj.h>
 #include <tarnell/paths.h>
 #include <tarnell/ref_obj.h>
+#include <tarnell/ref_ptr.h>
 #include <tarnell/riff.h>
 #include <unistd.h>
 #include <utilities/disk_space.h>
@@ -117,19 +119,18 @@ int LoadFromData(CPCMSound* sound, CRefObj* data, int a, int b, int c, int d,
 
 CFileObj* OpenSoundFile(const char* path) {
   if (!IsRegularFile(path)) return nullptr;
-  auto* file = new (std::nothrow) CFileObj();
+  RefPtr<CFileObj> file(new (std::nothrow) CFileObj());
   if (file == nullptr) {
     platform::set_last_error(sonark::kErrOutOfMemory);
     return nullptr;
   }
   if (!file->Open(path, 0, 0)) {
     const uint32_t code = platform::last_error();
-    CRefObj* held = file;
-    DeleteRefObject(&held);
+    file.reset();
     platform::set_last_error(code != 0 ? code : sonark::kErrSoundFileMissing);
     return nullptr;
   }
-  return file;
+  return file.release();
 }
 
 }  // namespace
@@ -184,7 +185,7 @@ int CPCMSound::SaveEmbeddedData(CRIFF* riff) {
     return sonark::Fail(sonark::kErrSoundHasNoFile);
   }
   // A copy of its own is read, so that a sound that plays meanwhile keeps its position.
-  CRefObj* reader = data->Copy();
+  RefPtr<> reader(data->Copy());
   if (reader == nullptr) return sonark::Fail(sonark::kErrEmbeddedSound);
   reader->SetVirtualStart(0);
   reader->SetDataMode(0);
@@ -209,7 +210,7 @@ int CPCMSound::SaveEmbeddedData(CRIFF* riff) {
     if (!riff->EndWriteStream()) ok = 0;
     if (!riff->Ascend()) ok = 0;
   }
-  DeleteRefObject(&reader);
+  reader.reset();
   if (!ok) return sonark::Fail(code != 0 ? code : sonark::kErrEmbeddedSound);
   return 1;
 }
@@ -348,12 +349,12 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
   }
 
   if (resolved) {
-    CPCMSound* loaded = HoldLoadedSound(path);
+    AtomRef<CPCMSound> loaded(HoldLoadedSound(path));
     if (loaded != nullptr) {
-      const int shared = loaded != this ? ShareLoadedSound(loaded, progress, context) : -1;
+      const int shared =
+          loaded.get() != this ? ShareLoadedSound(loaded.get(), progress, context) : -1;
       const uint32_t code = platform::last_error();
-      CAudioAtom* held = loaded;
-      DeleteAtom(&held);
+      loaded.reset();
       if (shared >= 0) {
         platform::set_last_error(code);
         return shared;
@@ -361,13 +362,13 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
     }
   }
 
-  CFileObj* file = resolved ? OpenSoundFile(path) : nullptr;
+  RefPtr<CFileObj> file(resolved ? OpenSoundFile(path) : nullptr);
   if (!resolved) platform::set_last_error(sonark::kErrSoundFileMissing);
   if (file == nullptr) {
     uint32_t code = platform::last_error();
     char* proposed = FindMissingFile(path);
     if (proposed != nullptr && proposed[0] != '\0') {
-      file = OpenSoundFile(proposed);
+      file.reset(OpenSoundFile(proposed));
       if (file == nullptr) code = platform::last_error();
     }
     if (file == nullptr) {
@@ -375,10 +376,9 @@ int CPCMSound::LoadReferencedFile(CRIFF* riff, const char* stored, int a, int b,
       return 0;
     }
   }
-  const int result = LoadFromData(this, file, a, b, c, d, progress, context);
+  const int result = LoadFromData(this, file.get(), a, b, c, d, progress, context);
   const uint32_t code = platform::last_error();
-  CRefObj* held = file;
-  DeleteRefObject(&held);
+  file.reset();
   if (!result) return sonark::Fail(code);
   // Registered (once) so that a later atom on the same file shares it.
   AddTheSound(this);
@@ -396,7 +396,7 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
     return sonark::Fail(sonark::kErrLoadCancelled);
   }
 
-  CRefObj* data = nullptr;
+  RefPtr<> data;
   tWAVEFORMATEX format{};
   bool whole = false;
   std::unique_ptr<CPeaks> peaks;
@@ -411,11 +411,10 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
       format = *loaded->source_format_;
       whole = loaded->buffer_ != nullptr && loaded->buffer_->IsLoadedOnce();
       if (whole) {
-        data = source;
-        data->AddReference();
+        data = RefPtr<>::Share(source);
       } else {
         platform::clear_last_error();
-        data = source->Copy();
+        data.reset(source->Copy());
       }
       if (loaded->peaks_ != nullptr) {
         peaks.reset(loaded->peaks_->Copy());
@@ -429,16 +428,16 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   }
   if (data == nullptr || !copied) {
     const uint32_t code = platform::last_error();
-    DeleteRefObject(&data);
+    data.reset();
     ErrorLoadingFile(!copied     ? sonark::kErrOutOfMemory
                      : code != 0 ? code
                                  : tarnell::kErrCopyReopen);
     return 0;
   }
-  const int ok = SetUpFromPCM(data, &format, kBufferMs);
+  const int ok = SetUpFromPCM(data.get(), &format, kBufferMs);
   const uint32_t code = platform::last_error();
   const long shared = data->DataSize();
-  DeleteRefObject(&data);
+  data.reset();
   if (!ok) {
     ErrorLoadingFile(code != 0 ? code : sonark::kErrSoundFileMissing);
     return 0;
@@ -466,7 +465,7 @@ int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadPr
                                 void* context) {
   unsigned char format[session::kFormatBytes];
   long dataSize = -1;
-  CMemObj* wave = nullptr;
+  RefPtr<CMemObj> wave;
   uint32_t code = sonark::kErrEmbeddedSound;
   if (riff->Descend()) {
     if (riff->SeekToChunk(session::kChunkFormat, 0, 1) &&
@@ -478,9 +477,10 @@ int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadPr
       dataSize = sub.size;
     }
     if (dataSize >= 0) {
-      wave = new (std::nothrow) CMemObj();
+      wave.reset(new (std::nothrow) CMemObj());
       CRIFF writer;
-      bool ok = wave != nullptr && wave->Create() && writer.Create(wave, session::kListWave) &&
+      bool ok = wave != nullptr && wave->Create() &&
+                writer.Create(wave.get(), session::kListWave) &&
                 writer.WriteSubChunk(session::kChunkFormat, format, session::kFormatBytes) &&
                 writer.StartWriteStream(session::kChunkData);
       if (ok) {
@@ -500,9 +500,7 @@ int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadPr
         if (wave != nullptr && platform::last_error() == sonark::kErrOutOfMemory) {
           code = sonark::kErrOutOfMemory;
         }
-        CRefObj* held = wave;
-        DeleteRefObject(&held);
-        wave = nullptr;
+        wave.reset();
       }
     }
     riff->Ascend();
@@ -512,10 +510,9 @@ int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadPr
     return 0;
   }
   wave->Seek(0, 0);
-  const int result = LoadFromData(this, wave, a, b, c, d, progress, context);
+  const int result = LoadFromData(this, wave.get(), a, b, c, d, progress, context);
   const uint32_t failure = platform::last_error();
-  CRefObj* held = wave;
-  DeleteRefObject(&held);
+  wave.reset();
   if (!result) return sonark::Fail(failure);
   return 1;
 }
