@@ -6,6 +6,7 @@
 #include <sonark/errors.h>
 #include <sonark/fail.h>
 #include <sonark/model/atom_guard.h>
+#include <sonark/model/atom_ref.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/session_chunks.h>
 #include <sonark/model/session_report.h>
@@ -398,15 +399,13 @@ int CSoundGroup::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, 
   return LoadNewSubAtom(atom, riff, a, b, c, d, progress, context);
 }
 
-int CSoundGroup::LoadNewSubAtom(CAudioAtom* atom, CRIFF* riff, int a, int b, int c, int d,
+int CSoundGroup::LoadNewSubAtom(CAudioAtom* fresh, CRIFF* riff, int a, int b, int c, int d,
                                 TLoadProgress progress, void* context) {
-  if (atom == nullptr || riff == nullptr) {
-    DeleteAtom(&atom);
-    return sonark::Fail(sonark::kErrInvalidAtomArgument);
-  }
+  AtomRef<> atom(fresh);  // the new atom's own reference; the group takes one of its own
+  if (atom == nullptr || riff == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
   if (!atom->Load(riff, a, b, c, d, progress, context)) {
     const uint32_t code = platform::last_error();
-    DeleteAtom(&atom);
+    atom.reset();
     // A sound whose file cannot be loaded is left out; ErrorLoadingFile has said why.
     if (code == sonark::kErrSoundNotLoaded) {
       platform::clear_last_error();
@@ -416,7 +415,7 @@ int CSoundGroup::LoadNewSubAtom(CAudioAtom* atom, CRIFF* riff, int a, int b, int
   }
   CAudioAtom* placed = atom->Add(this, atom->AbsoluteOffset() - AbsoluteOffset());
   const uint32_t code = platform::last_error();
-  DeleteAtom(&atom);
+  atom.reset();
   if (placed == nullptr) return sonark::Fail(code != 0 ? code : sonark::kErrSessionDamaged);
   platform::clear_last_error();
   return 1;
