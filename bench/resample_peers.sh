@@ -5,17 +5,7 @@
 #
 #   bench/resample_peers.sh [build-dir] [minutes]
 set -euo pipefail
-build=${1:-build}
-minutes=${2:-10}
-seconds=$((minutes * 60))
-cli="$build/bin/quarl-cli"
-[[ -x "$cli" ]] || { echo "build $cli first" >&2; exit 1; }
-for tool in sox ffmpeg /usr/bin/time; do
-  command -v "$tool" > /dev/null || { echo "$tool is needed (scripts/setup.sh)" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/resample_peers.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/cli_peers.sh"
 
 inputs=()
 placed=()
@@ -25,16 +15,7 @@ for i in 1 2 3 4 5 6 7 8; do
   inputs+=("$f")
   placed+=("$f@0")
 done
-export XDG_CACHE_HOME="$work/cache"
 "$cli" new "$work/session.sgp" "${placed[@]}"
-
-measure() {
-  local report="$work/time.txt"
-  /usr/bin/time -o "$report" -f '%e %M' "$@"
-  read -r elapsed peak_kb < "$report"
-}
-times_real() { awk -v s="$seconds" -v t="$1" 'BEGIN { printf "%.1f", s / (t > 0 ? t : 0.01) }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 measure "$cli" render "$work/session.sgp" "$work/ours.wav" --rate 44100 --channels 2
 ours_s=$elapsed

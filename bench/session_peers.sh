@@ -8,33 +8,12 @@
 # All three read the eight wave files and write one 16-bit wave file. Peak memory is the
 # maximum resident set size that /usr/bin/time reports.
 set -euo pipefail
-build=${1:-build}
-minutes=${2:-10}
-seconds=$((minutes * 60))
-cli="$build/bin/quarl-cli"
-[[ -x "$cli" ]] || { echo "build $cli first" >&2; exit 1; }
-for tool in sox ffmpeg /usr/bin/time; do
-  command -v "$tool" > /dev/null || { echo "$tool is needed (scripts/setup.sh)" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/session_peers.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
+. "$(dirname "$0")/cli_peers.sh"
 . "$(dirname "$0")/peer_inputs.sh"
 placed=()
 for f in "${inputs[@]}"; do placed+=("$f@0"); done
-# Side files (peaks) stay in the work folder; building them belongs to `new`, not the render.
-export TMPDIR="$work"
 "$cli" new "$work/session.sgp" "${placed[@]}"
 
-# Runs a command under /usr/bin/time; sets `elapsed` (s) and `peak_kb`.
-measure() {
-  local report="$work/time.txt"
-  /usr/bin/time -o "$report" -f '%e %M' "$@"
-  read -r elapsed peak_kb < "$report"
-}
-times_real() { awk -v s="$seconds" -v t="$1" 'BEGIN { printf "%.1f", s / (t > 0 ? t : 0.01) }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 megabytes() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 measure "$cli" render "$work/session.sgp" "$work/ours.wav"
