@@ -1,0 +1,260 @@
+#include <platform/wave_out.h>
+#include <platform/wave_out_backend.h>
+
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+using namespace wave_out_detail;
+
+namespace wave_out_detail {
+
+namespace {
+
+bool ParseMs(std::string_view text, uint64_t* ms) {
+  if (text.empty() || text.size() > 12) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *ms = value;
+  return true;
+}
+
+std::vector<std::string_view> SplitCommas(std::string_view text) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma == std::string_view::npos ? comma : comma - start));
+    if (comma == std::string_view::npos) return parts;
+    start = comma + 1;
+  }
+}
+
+AudioChoice Refuse(std::string_view value, std::string_view reason) {
+  AudioChoice choice;
+  choice.backend = Backend::kInvalid;
+  choice.problem = "QUARL_AUDIO=" + std::string(value) + std::string(reason);
+  return choice;
+}
+
+}  // namespace
+
+AudioChoice ParseAudioChoice(const char* raw) {
+  const std::string_view value = raw ? raw : "";
+  constexpr std::string_view kNotBackend =
+      " is not a backend: use portaudio, null or wav:out=FILE";
+  AudioChoice choice;
+  std::vector<std::string_view> options;
+  if (value.starts_with("wav:")) {
+    choice.backend = Backend::kWav;
+    options = SplitCommas(value.substr(4));
+  } else {
+    options = SplitCommas(value);
+    const std::string_view name = options.front();
+    options.erase(options.begin());
+    if (name.empty() || name == "portaudio") {
+      choice.backend = Backend::kPortAudio;
+    } else if (name == "null") {
+      choice.backend = Backend::kNull;
+    } else {
+      return Refuse(value, kNotBackend);
+    }
+  }
+  for (std::string_view option : options) {
+    uint64_t ms = 0;
+    if (option.starts_with("fail-after=")) {
+      if (!ParseMs(option.substr(11), &ms)) {
+        return Refuse(value, ": fail-after takes a whole number of milliseconds");
+      }
+      choice.failAfterMs = ms;
+    } else if (choice.backend == Backend::kWav && option.starts_with("out=")) {
+      choice.outPath = option.substr(4);
+    } else if (choice.backend == Backend::kWav && option.starts_with("in=")) {
+      choice.inPath = option.substr(3);
+    } else if (choice.backend == Backend::kWav && option == "fast") {
+      choice.fast = true;
+    } else {
+      return Refuse(value, kNotBackend);
+    }
+  }
+  if (choice.backend == Backend::kWav && choice.outPath.empty()) {
+    return Refuse(value, " names no output file: use wav:out=FILE");
+  }
+  return choice;
+}
+
+AudioChoice CurrentAudioChoice() { return ParseAudioChoice(std::getenv("QUARL_AUDIO")); }
+
+std::string FormatProblem(const tWAVEFORMATEX& f) {
+  if (f.wFormatTag != kWaveFormatPcm) return "only linear PCM can be played";
+  if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return "only 8- or 16-bit samples can be played";
+  if (f.nChannels != 1 && f.nChannels != 2) return "only mono or stereo can be played";
+  if (f.nSamplesPerSec == 0) return "the sample rate is 0";
+  if (f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8) return "the block size does not match";
+  return {};
+}
+
+std::string DescribeFormat(const tWAVEFORMATEX& f) {
+  return std::to_string(f.nSamplesPerSec) + " Hz, " + std::to_string(f.nChannels) +
+         (f.nChannels == 1 ? " channel, " : " channels, ") + std::to_string(f.wBitsPerSample) +
+         "-bit";
+}
+
+uint64_t BytesForMs(const tWAVEFORMATEX& f, uint64_t ms) {
+  return ms * f.nSamplesPerSec / 1000 * f.nBlockAlign;
+}
+
+int CheckWritable(const WaveHeader* header, const tWAVEFORMATEX& format) {
+  if (!header) return kWaveError;
+  const uint32_t flags = header->flags.load(std::memory_order_acquire);
+  if (!(flags & kWaveHeaderPrepared)) return kWaveUnprepared;
+  if (flags & kWaveHeaderInQueue) return kWaveStillPlaying;
+  // A partial frame would shift every later sample to the wrong channel.
+  if ((header->length && !header->data) || header->length % format.nBlockAlign) return kWaveError;
+  return kWaveOk;
+}
+
+}  // namespace wave_out_detail
+
+namespace {
+
+// The backend actually used: PortAudio gives way to `null` when it has no output device.
+Backend EffectiveBackend(const AudioChoice& choice) {
+  if (choice.backend == Backend::kPortAudio && !PortAudioAvailable()) return Backend::kNull;
+  return choice.backend;
+}
+
+void DescribeSoftwareDevice(const AudioChoice& choice, WaveOutDeviceInfo* info) {
+  info->name = choice.backend == Backend::kWav ? choice.outPath : "null";
+  info->defaultFormat = PcmFormat(44100, 2, 16);
+  info->isDefault = true;
+}
+
+}  // namespace
+
+uint32_t WaveOutDeviceCount() {
+  const AudioChoice choice = CurrentAudioChoice();
+  switch (EffectiveBackend(choice)) {
+    case Backend::kPortAudio:
+      return PortAudioDeviceCount();
+    case Backend::kNull:
+    case Backend::kWav:
+      return 1;
+    case Backend::kInvalid:
+      break;
+  }
+  return 0;
+}
+
+int WaveOutDeviceDescribe(uint32_t device, WaveOutDeviceInfo* info) {
+  if (!info) return kWaveError;
+  const AudioChoice choice = CurrentAudioChoice();
+  switch (EffectiveBackend(choice)) {
+    case Backend::kPortAudio:
+      return PortAudioDescribe(device, info);
+    case Backend::kNull:
+    case Backend::kWav:
+      if (device != 0 && device != kWaveDefaultDevice) return kWaveBadDevice;
+      DescribeSoftwareDevice(choice, info);
+      return kWaveOk;
+    case Backend::kInvalid:
+      break;
+  }
+  return kWaveBadDevice;
+}
+
+std::string WaveOutBackendName() {
+  switch (EffectiveBackend(CurrentAudioChoice())) {
+    case Backend::kPortAudio:
+      return "portaudio";
+    case Backend::kNull:
+      return "null";
+    case Backend::kWav:
+      return "wav";
+    case Backend::kInvalid:
+      break;
+  }
+  return {};
+}
+
+std::string WaveOutBackendProblem() { return CurrentAudioChoice().problem; }
+
+const char* WaveResultText(int result) {
+  switch (result) {
+    case kWaveOk:
+      return "no error";
+    case kWaveError:
+      return "the sound device failed";
+    case kWaveBadDevice:
+      return "there is no such sound device";
+    case kWaveBusy:
+      return "the sound device is in use by another program";
+    case kWaveNoMemory:
+      return "not enough memory for the sound device";
+    case kWaveBadFormat:
+      return "the sound device cannot play this format";
+    case kWaveStillPlaying:
+      return "the buffer is still playing";
+    case kWaveUnprepared:
+      return "the buffer was not prepared";
+  }
+  return "unknown sound device error";
+}
+
+std::unique_ptr<WaveOut> WaveOut::Open(uint32_t device, const tWAVEFORMATEX& format, int* result,
+                                       std::string* why) {
+  int ignoredResult = kWaveOk;
+  std::string ignoredWhy;
+  if (!result) result = &ignoredResult;
+  if (!why) why = &ignoredWhy;
+  why->clear();
+  const AudioChoice choice = CurrentAudioChoice();
+  const Backend backend = EffectiveBackend(choice);
+  if (backend == Backend::kInvalid) {
+    *result = kWaveBadDevice;
+    *why = choice.problem;
+    return nullptr;
+  }
+  if (backend != Backend::kPortAudio && device != 0 && device != kWaveDefaultDevice) {
+    *result = kWaveBadDevice;
+    *why = "there is no sound device " + std::to_string(device) + " (the " +
+           (backend == Backend::kWav ? "wav" : "null") + " backend has one, number 0)";
+    return nullptr;
+  }
+  if (std::string problem = FormatProblem(format); !problem.empty()) {
+    *result = kWaveBadFormat;
+    *why = "cannot play " + DescribeFormat(format) + ": " + problem;
+    return nullptr;
+  }
+  *result = kWaveOk;
+  if (backend == Backend::kPortAudio) return OpenPortAudioDevice(device, choice, format, result, why);
+  AudioChoice software = choice;
+  software.backend = backend;  // `null` when PortAudio had nothing to offer
+  return OpenPacedDevice(software, format, result, why);
+}
+
+WaveOut::~WaveOut() = default;
+
+int WaveOut::Prepare(WaveHeader* header) {
+  if (!header) return kWaveError;
+  const uint32_t flags = header->flags.load(std::memory_order_acquire);
+  if (flags & kWaveHeaderInQueue) return kWaveStillPlaying;
+  header->flags.store((flags | kWaveHeaderPrepared) & ~(kWaveHeaderDone | kWaveHeaderFailed),
+                      std::memory_order_relaxed);
+  return kWaveOk;
+}
+
+int WaveOut::Unprepare(WaveHeader* header) {
+  if (!header) return kWaveError;
+  const uint32_t flags = header->flags.load(std::memory_order_acquire);
+  if (flags & kWaveHeaderInQueue) return kWaveStillPlaying;
+  header->flags.store(flags & ~kWaveHeaderPrepared, std::memory_order_relaxed);
+  return kWaveOk;
+}
+
+}  // namespace platform

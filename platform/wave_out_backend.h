@@ -1,0 +1,75 @@
+#pragma once
+
+// Pieces the wave output backends share; not exported.
+
+#include <platform/wave_out.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform::wave_out_detail {
+
+enum class Backend { kPortAudio, kNull, kWav, kInvalid };
+
+// QUARL_AUDIO taken apart.
+struct AudioChoice {
+  Backend backend = Backend::kPortAudio;
+  std::string outPath;                  // wav: out=
+  std::string inPath;                   // wav: in= (recording side; output ignores it)
+  bool fast = false;                    // wav: play as fast as fed
+  std::optional<uint64_t> failAfterMs;  // fail-after=
+  std::string problem;                  // why the value is refused (kInvalid)
+};
+
+AudioChoice ParseAudioChoice(const char* value);
+// The choice of the current environment.
+AudioChoice CurrentAudioChoice();
+
+// Empty when the device can play `format` (linear PCM, 8 or 16 bits, 1 or 2 channels).
+std::string FormatProblem(const tWAVEFORMATEX& format);
+// "44100 Hz, 2 channels, 16-bit" for messages.
+std::string DescribeFormat(const tWAVEFORMATEX& format);
+
+// Bytes of `format` in `ms` milliseconds, whole frames.
+uint64_t BytesForMs(const tWAVEFORMATEX& format, uint64_t ms);
+
+// Marks a header played: done, out of the queue; `extra` adds kWaveHeaderFailed. The release
+// store publishes that the device has let go of the bytes.
+inline void FinishHeader(WaveHeader* header, uint32_t extra = 0) {
+  const uint32_t flags = header->flags.load(std::memory_order_relaxed);
+  header->flags.store((flags & ~kWaveHeaderInQueue) | kWaveHeaderDone | extra,
+                      std::memory_order_release);
+}
+
+// The checks every Write makes before queueing; kWaveOk when the header may be queued.
+int CheckWritable(const WaveHeader* header, const tWAVEFORMATEX& format);
+
+// Where a `wav` device writes what it plays: a RIFF WAVE file, created at open (or continued,
+// when this process opened the same path with the same format before), its sizes kept up to
+// date every few seconds and at close.
+class PlayedBytesSink {
+ public:
+  virtual ~PlayedBytesSink() = default;
+  // False, with the reason in `*why`, when the file refuses the bytes.
+  virtual bool Append(const unsigned char* data, size_t size, std::string* why) = 0;
+  virtual bool UpdateSizes(std::string* why) = 0;
+};
+std::unique_ptr<PlayedBytesSink> OpenWavFile(const std::string& path, const tWAVEFORMATEX& format,
+                                             std::string* why);
+
+// The devices that play through the clock: `null` (no file) and `wav` (out path).
+std::unique_ptr<WaveOut> OpenPacedDevice(const AudioChoice& choice, const tWAVEFORMATEX& format,
+                                         int* result, std::string* why);
+
+// PortAudio. Available() initialises PortAudio once per process and says whether it found at
+// least one output device; when it did not, the caller falls back to `null`.
+bool PortAudioAvailable();
+uint32_t PortAudioDeviceCount();
+int PortAudioDescribe(uint32_t device, WaveOutDeviceInfo* info);
+std::unique_ptr<WaveOut> OpenPortAudioDevice(uint32_t device, const AudioChoice& choice,
+                                             const tWAVEFORMATEX& format, int* result,
+                                             std::string* why);
+
+}  // namespace platform::wave_out_detail
