@@ -48,6 +48,8 @@ constexpr ErrorMessageEntry kMessages[] = {
     {kErrNoCurrentMixer, "no output to play on"},
     {kErrNotAvailable, "not available in this build"},
     {kErrAlreadyPlaying, "it is already playing"},
+    {kErrDeviceOpen, "the output device cannot be opened"},
+    {kErrDeviceFailed, "the output device failed while playing"},
 
     // Session files.
     {kErrEmptySoundPath, "the session stores an empty path"},

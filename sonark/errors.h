@@ -24,6 +24,8 @@ constexpr uint32_t kErrTreeTooDeep = 0x200000C1;          // nesting beyond kMax
 constexpr uint32_t kErrNoCurrentMixer = 0x200000C2;       // nothing to play on
 constexpr uint32_t kErrNotAvailable = 0x200000C3;         // not provided by this build yet
 constexpr uint32_t kErrAlreadyPlaying = 0x200000C4;       // play refused, the atom is playing
+constexpr uint32_t kErrDeviceOpen = 0x200000C5;           // the output device cannot be opened
+constexpr uint32_t kErrDeviceFailed = 0x200000C6;         // the output device failed while playing
 
 // Session files.
 constexpr uint32_t kErrEmptySoundPath = 0x200000BE;      // a sound's stored path is empty

@@ -2,6 +2,7 @@
 #include <sonark/engine_lock.h>
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/export/conversion_types.h>
+#include <sonark/mixer/mixing_thread.h>
 #include <sonark/model/loaded_sounds.h>
 #include <sonark/names.h>
 #include <sonark/temp_paths.h>
@@ -16,12 +17,11 @@ namespace {
 std::mutex g_start_lock;
 bool g_running = false;
 
-// The mixing thread of the playback engine starts here once it exists: created after the
-// engine lock and the registry, and when it cannot be created the start fails and undoes
-// what it did.
-int StartMixingThread() { return 1; }
-// Clears the thread's run flag and waits for it to end, before the registry goes.
-void StopMixingThread() {}
+// The mixing thread is created after the engine lock and the registry; when it cannot be
+// created the start fails and undoes what it did.
+int StartMixingThread() { return MixingThread::Start(); }
+// The thread ends before the registry goes.
+void StopMixingThread() { MixingThread::Stop(); }
 
 }  // namespace
 

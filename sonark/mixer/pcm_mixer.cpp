@@ -1,5 +1,6 @@
 #include <platform/clock.h>
 #include <platform/last_error.h>
+#include <platform/wave_out.h>
 #include <sonark/engine_lock.h>
 #include <sonark/errors.h>
 #include <sonark/model/atom_guard.h>
@@ -72,13 +73,13 @@ CPCMMixer::~CPCMMixer() {
   }
   pending_.RemoveAll();
   ReleaseSinkSounds();
+  CloseDevice();
   open_count_ = 0;
-  device_ = nullptr;
   if (GetCurrentMixer() == this) SetCurrentMixer(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Set-up and the device stand-ins
+// Set-up and the device
 
 int CPCMMixer::InitPlayback(const _tInitMixer* record) {
   EngineGuard guard(EngineMutex());
@@ -97,28 +98,37 @@ int CPCMMixer::InitPlayback(const _tInitMixer* record) {
   const int32_t align = copy.format.nBlockAlign;
   copy.bufferSize -= copy.bufferSize % align;
   if (copy.bufferSize == 0) copy.bufferSize = align;
+  // An open device gives the old buffers back before their memory goes; it is opened again
+  // below for the new ones, so a change of format reaches the device too.
+  const bool reopen = device_ != nullptr;
+  CloseDevice();
   init_ = copy;
   requested_format_ = init_.format;
   block_length_ = init_.bufferSize * 1000.0 / init_.format.nAvgBytesPerSec;
 
   buffers_.reset();
+  headers_.reset();
   buffer_memory_.reset();
   buffer_count_ = 0;
   const auto count = static_cast<size_t>(init_.bufferCount);
   const auto size = static_cast<size_t>(init_.bufferSize);
   buffers_.reset(new (std::nothrow) _pcm_mix_buffer[count]);
+  headers_.reset(new (std::nothrow) platform::WaveHeader[count]);
   buffer_memory_.reset(new (std::nothrow) unsigned char[count * size]);
-  if (buffers_ == nullptr || buffer_memory_ == nullptr) {
+  if (buffers_ == nullptr || headers_ == nullptr || buffer_memory_ == nullptr) {
     buffers_.reset();
+    headers_.reset();
     buffer_memory_.reset();
+    open_count_ = 0;
     platform::set_last_error(sonark::kErrOutOfMemory);
     return 0;
   }
   for (size_t i = 0; i < count; ++i) {
-    buffers_[i] =
-        _pcm_mix_buffer{buffer_memory_.get() + i * size, static_cast<uint32_t>(size), nullptr, 1};
+    buffers_[i] = _pcm_mix_buffer{buffer_memory_.get() + i * size, static_cast<uint32_t>(size),
+                                  &headers_[i], 1};
   }
   buffer_count_ = init_.bufferCount;
+  if (reopen && !OpenDevice()) open_count_ = 0;
   return 1;
 }
 
@@ -142,7 +152,7 @@ int CPCMMixer::Open() {
     record.format = requested_format_;
     if (!InitPlayback(&record)) return 0;
   }
-  for (int i = 0; i < buffer_count_; ++i) buffers_[i].free = 1;
+  if (!OpenDevice()) return 0;
   ++open_count_;
   if (paused_) {
     paused_ = 0;
@@ -157,14 +167,75 @@ void CPCMMixer::Close() {
     paused_ = 0;
     Stop();
     SetPlayMode(0);
-    for (int i = 0; i < buffer_count_; ++i) buffers_[i].free = 1;
+    CloseDevice();
   }
   if (open_count_ > 0) --open_count_;
 }
 
 int CPCMMixer::IsOpen() {
   EngineGuard guard(EngineMutex());
-  return open_count_ > 0 ? 1 : 0;
+  return device_ != nullptr ? 1 : 0;
+}
+
+int CPCMMixer::OpenDevice() {
+  int result = platform::kWaveOk;
+  std::string why;
+  device_ = platform::WaveOut::Open(init_.device, init_.format, &result, &why);
+  if (device_ == nullptr || buffers_ == nullptr) {
+    device_.reset();
+    device_error_ = sonark::kErrDeviceOpen;
+    device_why_ = why.empty() ? platform::WaveResultText(result) : why;
+    platform::set_last_error(sonark::kErrDeviceOpen);
+    return 0;
+  }
+  device_error_ = 0;
+  device_why_.clear();
+  underruns_ = 0;
+  for (int i = 0; i < buffer_count_; ++i) {
+    platform::WaveHeader* header = buffers_[i].header;
+    header->data = buffers_[i].data;
+    header->length = buffers_[i].size;
+    header->flags.store(0);
+    buffers_[i].free = 1;
+    device_->Prepare(header);
+  }
+  return 1;
+}
+
+void CPCMMixer::CloseDevice() {
+  if (device_ == nullptr) return;
+  // After the reset the device holds no buffer any more.
+  device_->Reset();
+  underruns_ = device_->Underruns();
+  for (int i = 0; i < buffer_count_; ++i) {
+    device_->Unprepare(buffers_[i].header);
+    buffers_[i].free = 1;
+  }
+  device_.reset();
+}
+
+void CPCMMixer::DeviceFailed() {
+  device_error_ = sonark::kErrDeviceFailed;
+  device_why_ = device_->ErrorText();
+  if (device_why_.empty()) device_why_ = platform::WaveResultText(platform::kWaveError);
+  // Stop resets the device, which leaves every buffer done; nothing more is mixed for it.
+  if (play_mode_ != 0) {
+    Stop();
+  } else {
+    CleanUpPlayingSounds(1);
+  }
+  SetPlayMode(0);
+}
+
+uint32_t CPCMMixer::GetDeviceError(std::string* why) {
+  EngineGuard guard(EngineMutex());
+  if (why != nullptr) *why = device_why_;
+  return device_error_;
+}
+
+uint64_t CPCMMixer::GetUnderruns() {
+  EngineGuard guard(EngineMutex());
+  return device_ != nullptr ? device_->Underruns() : underruns_;
 }
 
 int CPCMMixer::Play(CAudioAtom* atom, long start, long length) {
@@ -176,6 +247,12 @@ int CPCMMixer::Play(CAudioAtom* atom, long start, long length) {
   if (play_mode_ != 0) {
     platform::set_last_error(sonark::kErrAlreadyPlaying);
     return 0;
+  }
+  if (device_ != nullptr && device_->Poll() != platform::kWaveOk) {
+    // A device that failed is given up entirely; the new play opens it afresh.
+    SetPlayMode(0);
+    CloseDevice();
+    open_count_ = 0;
   }
   if (!IsOpen() && !Open()) return 0;
   start_tick_ = platform::monotonic_ms();
@@ -192,6 +269,7 @@ void CPCMMixer::Stop() {
   EngineGuard guard(EngineMutex());
   if (play_mode_ == 0) return;
   if (top_atom_ != nullptr) StopAtom(top_atom_, 0);
+  if (device_ != nullptr) device_->Reset();
   CleanUpPlayingSounds(1);
   SetPlayMode(0);
 }
@@ -207,6 +285,10 @@ int CPCMMixer::SetFormat(const tWAVEFORMATEX* format) {
 
 long CPCMMixer::GetMillisecondsPlayedSoFar() {
   EngineGuard guard(EngineMutex());
+  uint64_t bytes = 0;
+  if (device_ != nullptr && device_->PositionBytes(&bytes) == platform::kWaveOk) {
+    return static_cast<long>(bytes * 1000 / init_.format.nAvgBytesPerSec);
+  }
   // Without a device position, the clock since playback began, less what is still queued.
   const auto elapsed = static_cast<long>(platform::monotonic_ms() - start_tick_);
   const long latency = Latency();
@@ -221,7 +303,14 @@ long CPCMMixer::Latency() {
 
 void CPCMMixer::Pause(int flag) {
   EngineGuard guard(EngineMutex());
-  paused_ = flag ? 1 : 0;
+  if (flag && !paused_) {
+    paused_ = 1;
+    if (device_ != nullptr) device_->Pause();
+  } else if (!flag && paused_) {
+    // Resuming a closed mixer clears the flag too, so that the next Open does not start paused.
+    paused_ = 0;
+    if (device_ != nullptr) device_->Restart();
+  }
 }
 
 int CPCMMixer::IsPaused() {
@@ -272,7 +361,7 @@ tWAVEFORMATEX CPCMMixer::GetFormat() {
     if (sinking_.load() == 1) return sink_format_;
   }
   EngineGuard guard(EngineMutex());
-  return open_count_ > 0 ? init_.format : requested_format_;
+  return device_ != nullptr ? init_.format : requested_format_;
 }
 
 double CPCMMixer::GetBlockLength() {
@@ -301,7 +390,67 @@ _pcm_mix_buffer* CPCMMixer::GetOutputBuffer(int index) {
   return index >= 0 && index < buffer_count_ ? &buffers_[index] : nullptr;
 }
 
-int CPCMMixer::Mix() { return 0; }
+int CPCMMixer::Mix() {
+  EngineGuard guard(EngineMutex());
+  if (device_ != nullptr && device_->Poll() != platform::kWaveOk) {
+    DeviceFailed();
+    return 0;
+  }
+  bool ending = false;
+  if (top_atom_ != nullptr &&
+      (top_atom_->GetFlag(kMixerFlagStopRequest) ||
+       static_cast<double>(GetMillisecondsPlayedSoFar()) >=
+           static_cast<double>(top_atom_->Length(0)) - start_position_)) {
+    if (Holds(top_atom_)) StopAtom(top_atom_, 0);
+    ending = true;
+  } else if ((top_atom_ != nullptr && top_atom_->Playing()) || pending_.Count() > 0 ||
+             entries_.Count() > 0) {
+    double total = 0.0;
+    for (int i = 0; i < buffer_count_; ++i) {
+      _pcm_mix_buffer& buffer = buffers_[i];
+      const uint32_t flags = buffer.header->flags.load(std::memory_order_acquire);
+      if ((flags & platform::kWaveHeaderFailed) != 0) {
+        DeviceFailed();
+        return 0;
+      }
+      if (buffer.free || (flags & platform::kWaveHeaderDone) != 0) {
+        buffer.header->flags.store(0, std::memory_order_relaxed);
+        buffer.free = 1;
+        total += block_length_;
+      }
+    }
+    if (total > 0.0) {
+      IncrementTimeWindow(total);
+      for (int i = 0; i < buffer_count_; ++i) {
+        _pcm_mix_buffer& buffer = buffers_[i];
+        if (!buffer.free) continue;
+        MixIntoBuffer(&buffer);
+        if (device_ != nullptr) {
+          device_->Prepare(buffer.header);
+          if (device_->Write(buffer.header) != platform::kWaveOk) {
+            DeviceFailed();
+            return 0;
+          }
+        }
+        buffer.free = 0;
+        NotifyStartedAtoms();
+      }
+    }
+    return 1;
+  }
+  if (device_ == nullptr) return 0;
+  if (!ending) {
+    // The last buffers are still playing: close once they are through.
+    for (int i = 0; i < buffer_count_; ++i) {
+      const uint32_t flags = buffers_[i].header->flags.load(std::memory_order_acquire);
+      if (!buffers_[i].free && (flags & platform::kWaveHeaderDone) == 0) return 1;
+    }
+  }
+  IncrementTimeWindow(block_length_);
+  SetPlayMode(0);
+  Close();
+  return 0;
+}
 
 void CPCMMixer::Idle() {
   EngineGuard guard(EngineMutex());

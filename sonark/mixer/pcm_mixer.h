@@ -8,7 +8,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
+
+namespace platform {
+class WaveOut;
+struct WaveHeader;
+}  // namespace platform
 
 class CAudioAtom;
 class CPCMSound;
@@ -31,7 +37,7 @@ constexpr uint32_t kDefaultWaveDevice = 0xFFFFFFFF;
 struct _pcm_mix_buffer {
   unsigned char* data;
   uint32_t size;  // bytes, a whole number of frames
-  void* header;   // the device's header for this buffer; null while no device holds it
+  platform::WaveHeader* header;  // the device's header for this buffer, prepared while open
   int free;       // 1 when the buffer may be filled
 };
 
@@ -49,19 +55,20 @@ using TDataSink = TDataWriteCode (*)(void* data, long* length, void* context);
 // Turns a tree of audio atoms into one stream of PCM blocks, in the output format directly:
 // every block starts as silence and each sound adds its contribution with saturation.
 //
-// Two paths share the sounds' rendering. Playback: the device pump calls IncrementTimeWindow
-// to schedule the next stretch of the top atom, then MixIntoBuffer for each free output
-// buffer, then NotifyStartedAtoms. Offline: MixToDataSink renders a whole group, block by
-// block, into a caller's sink on the caller's thread.
+// Two paths share the sounds' rendering. Playback: the engine's mixing thread runs the device
+// pump (Mix) every millisecond while the current mixer plays; it collects the output buffers the
+// device has finished, schedules their time of the top atom (IncrementTimeWindow), mixes each
+// (MixIntoBuffer), hands it to the device, and tells the atoms that started that they play.
+// Offline: MixToDataSink renders a whole group, block by block, into a caller's sink on the
+// caller's thread.
 //
 // Locking: every playback operation runs under the engine lock (Lock), which is taken before
 // any atom's lock. MixToDataSink takes no engine lock; it must not run on a mixer that plays.
+// A derived mixer stops being the current one (SetCurrentMixer) under the engine lock in its
+// own destructor, before its part of the object is gone.
 //
 // Ownership: the mixer holds one reference on every atom it plays (from PlayAtom to
 // StopAtom) and on every sound rendering in MixToDataSink.
-//
-// The device and the mixing thread are not part of this build: Open and Close only count,
-// the output buffers have no device headers, and Mix does nothing.
 //
 // The virtual operations are part of the library's interface and keep their order.
 class SONARK_API CPCMMixer {
@@ -126,6 +133,13 @@ class SONARK_API CPCMMixer {
                         const tWAVEFORMATEX* format, long startMs, long lengthMs, long blockBytes);
 
   int Playing();
+  // Why the last Open or playback failed at the device: kErrDeviceOpen or kErrDeviceFailed, with
+  // the device's own words in `why`; 0 when it did not. A successful Open clears it. The mixing
+  // thread ends playback on a device failure, so the caller learns of it here rather than from
+  // its thread's last error.
+  uint32_t GetDeviceError(std::string* why = nullptr);
+  // Times the device played silence because a block came too late, since it was last opened.
+  uint64_t GetUnderruns();
   // The engine lock.
   void Lock();
   void Unlock();
@@ -174,7 +188,9 @@ class SONARK_API CPCMMixer {
   void ReadAtomsOnRIFFList(CMyList* list, CSoundGroup* group, double windowStart, double windowEnd,
                            long base);
 
-  // The pump of the device; nothing without a device.
+  // The pump of the device: refills and hands over every buffer the device has finished, ends
+  // playback at the top atom's end, and closes the device once the last buffers have played.
+  // 1 when it handed buffers over or waits for more.
   virtual int Mix();
   // Lets every rendering sound refill its buffer outside the time-critical mixing.
   virtual void Idle();
@@ -184,6 +200,14 @@ class SONARK_API CPCMMixer {
 
  private:
   struct MixEntry;
+  friend class MixingThread;
+
+  // The device's side of Open and Close: opening it with the device format and handing it the
+  // output buffers; taking them back and closing it.
+  int OpenDevice();
+  void CloseDevice();
+  // Ends playback because the device failed, keeping its reason.
+  void DeviceFailed();
 
   MixEntry* FindEntry(CPCMSound* sound, int* index);
   int Holds(CAudioAtom* atom);
@@ -205,7 +229,11 @@ class SONARK_API CPCMMixer {
   std::unique_ptr<_pcm_mix_buffer[]> buffers_;
   std::unique_ptr<unsigned char[]> buffer_memory_;
   int buffer_count_ = 0;
-  void* device_ = nullptr;
+  std::unique_ptr<platform::WaveHeader[]> headers_;  // one per output buffer
+  std::unique_ptr<platform::WaveOut> device_;
+  uint32_t device_error_ = 0;
+  std::string device_why_;
+  uint64_t underruns_ = 0;  // of the device last closed
   CMyList entries_;  // MixEntry*, keyed 0
   CMyList pending_;  // atoms started since the last notice, keyed by start offset
   std::atomic<long> percent_mixed_{0};
