@@ -2,13 +2,12 @@
 // choice, size check, then the mixer into a chain of small sinks (render_sinks).
 #include <cli/commands.h>
 #include <cli/interrupt.h>
-#include <cli/open_files.h>
 #include <cli/progress.h>
 #include <cli/render_options.h>
 #include <cli/render_sinks.h>
 #include <cli/safe_replace.h>
 #include <cli/session_io.h>
-#include <cli/terminal_text.h>
+#include <cli/timeline_load.h>
 #include <platform/last_error.h>
 #include <session/session_atoms.h>
 #include <sonark/export/conv_file_format.h>
@@ -34,59 +33,7 @@ constexpr double kWaveLimitBytes = 4294967295.0;
 constexpr double kOverheadBytes = 4096.0;
 
 void Report(const std::string& what, const std::string& text) {
-  fprintf(stderr, "quarl-cli render: %s: %s\n", TerminalText(what).c_str(),
-          TerminalText(text).c_str());
-}
-
-void Warn(const std::string& what, const std::string& text) { Report("warning: " + what, text); }
-
-// Fills `root` with the time line to render: a session as stored, or one sound at 0. False
-// (after saying why) when it cannot be rendered as asked.
-bool LoadTimeline(const RenderOptions& options, SessionRootGroup* root) {
-  SessionReport report;
-  if (IsSessionFile(options.in)) {
-    std::string error;
-    if (!OpenSession(options.in, root, &report, &error)) {
-      Report(options.in, error);
-      return false;
-    }
-  } else {
-    LoadProblem problem;
-    AtomRef<BarSound> sound(LoadSound(options.in, &problem));
-    if (sound == nullptr) {
-      report.missing.push_back(problem);
-    } else {
-      sound->Add(root, 0);
-    }
-  }
-  for (const LoadProblem& p : report.changed) Warn(p.what, p.reason);
-  if (report.Damaged()) {
-    for (const LoadProblem& p : report.skipped)
-      options.salvage ? Warn(p.what, p.reason) : Report(p.what, p.reason);
-    if (!options.salvage) {
-      Report(options.in,
-             "the session is damaged; nothing rendered (--salvage renders what can be read)");
-      return false;
-    }
-  }
-  if (!report.missing.empty()) {
-    // Every sound beyond the open-file limit fails alike: one line says so instead of a line
-    // per sound.
-    if (OpenFilesExhausted()) {
-      Report(options.in, std::to_string(report.missing.size()) +
-                             " sound(s) could not be opened: all " +
-                             std::to_string(OpenFileLimit()) +
-                             " files this process may hold open are in use (the soft limit is "
-                             "already raised to the hard one; raise that with 'ulimit -Hn' as "
-                             "root); nothing rendered");
-      return false;
-    }
-    for (const LoadProblem& p : report.missing) Report(p.what, p.reason);
-    Report(options.in, std::to_string(report.missing.size()) +
-                           " sound(s) could not be loaded; nothing rendered");
-    return false;
-  }
-  return true;
+  ReportCommandProblem("render", what, text);
 }
 
 // The output format: the session's best format unless the options say otherwise.
@@ -198,21 +145,14 @@ int RunRender(int argc, char** argv) {
   InstallInterruptHandler();
 
   AtomRef<SessionRootGroup> root(new SessionRootGroup());
-  if (!LoadTimeline(options, root.get())) return kExitFailure;
+  const TimelineRequest request{options.in, options.salvage, "render", "rendered"};
+  if (!LoadTimeline(request, root.get())) return kExitFailure;
   if (Interrupted()) {
     Report(options.in, std::string(InterruptReason()) + "; nothing rendered");
     return kExitFailure;
   }
-  const long session_end = SessionEnd(root.get());
-  if (session_end <= 0) {
-    Report(options.in, "holds no sound to render; nothing rendered");
-    return kExitFailure;
-  }
-  if (options.from >= session_end) {
-    Report(options.in, "--from " + std::to_string(options.from) + " is at or past the end (" +
-                           std::to_string(session_end) + " ms); nothing rendered");
-    return kExitFailure;
-  }
+  const long session_end = TimelineEndAfter(request, options.from, root.get());
+  if (session_end < 0) return kExitFailure;
   const long end = options.to >= 0 ? options.to : session_end;
 
   tWAVEFORMATEX format = ChooseFormat(root.get(), options);

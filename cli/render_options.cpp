@@ -1,21 +1,11 @@
+#include <cli/command_args.h>
 #include <cli/commands.h>
 #include <cli/render_options.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-bool ParseNumber(const char* text, long low, long high, long* out) {
-  char* end = nullptr;
-  errno = 0;
-  long value = strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
-  *out = value;
-  return true;
-}
 
 int UsageError(const std::string& what) {
   fprintf(stderr, "quarl-cli render: %s (see 'quarl-cli render --help')\n", what.c_str());
@@ -59,17 +49,9 @@ void PrintRenderUsage(FILE* out) {
 }
 
 int ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
-  std::vector<const char*> files;
-  bool options_end = false;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (options_end || (strncmp(arg, "--", 2) != 0 && strcmp(arg, "-h") != 0)) {
-      files.push_back(arg);
-      continue;
-    }
-    if (strcmp(arg, "--") == 0) {
-      options_end = true;
-    } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+  CommandArgs args(argc, argv);
+  while (const char* arg = args.NextOption()) {
+    if (IsHelpOption(arg)) {
       PrintRenderUsage(stdout);
       return kExitOk;
     } else if (strcmp(arg, "--salvage") == 0) {
@@ -79,13 +61,12 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
       for (const NumberOption& o : kNumberOptions)
         if (strcmp(arg, o.name) == 0) option = &o;
       if (option == nullptr) return UsageError(std::string("unknown option '") + arg + "'");
-      if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
-      const char* value = argv[++i];
-      if (!ParseNumber(value, option->low, option->high, &(options->*option->field)))
-        return UsageError(std::string("bad value '") + value + "' for " + arg + " (" +
-                          option->expected + ")");
+      const std::string error = TakeNumber(args, arg, option->low, option->high,
+                                           option->expected, &(options->*option->field));
+      if (!error.empty()) return UsageError(error);
     }
   }
+  const std::vector<const char*>& files = args.Operands();
   if (options->bits != 0 && options->bits != 8 && options->bits != 16)
     return UsageError("bad value '" + std::to_string(options->bits) + "' for --bits (8 or 16)");
   if (files.size() != 2)
