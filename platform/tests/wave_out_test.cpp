@@ -318,3 +318,97 @@ TEST(WaveOutWav, FailuresEndQueuedHeadersAndSayWhy) {
     EXPECT_EQ(Position(*device), 8820u);
   }
 }
+
+// PortAudio reads the ALSA configuration once per process, so the body runs in a fresh copy of
+// this program whose ALSA "default" writes raw samples to a file and plays them nowhere.
+TEST(WaveOutPortAudio, PlaysThroughAlsaIntoAFile) {
+  const char* raw = getenv("WAVE_OUT_TEST_RAW");
+  if (!raw) {
+    TempDir dir;
+    const std::string conf = dir / "asound.conf";
+    const std::string rawPath = dir / "out.raw";
+    std::ofstream(conf) << "pcm.!default { type file; slave.pcm \"nullout\"; file \"" << rawPath
+                        << "\"; format \"raw\" }\npcm.nullout { type null }\n"
+                           "ctl.!default { type hw; card 0 }\n";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
+      setenv("WAVE_OUT_TEST_RAW", rawPath.c_str(), 1);
+      unsetenv("QUARL_AUDIO");
+      execl("/proc/self/exe", "wave_out_child", "--gtest_filter=WaveOutPortAudio.*", nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return;
+  }
+
+  EXPECT_EQ(WaveOutBackendName(), "portaudio");
+  const uint32_t count = WaveOutDeviceCount();
+  bool listed = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    WaveOutDeviceInfo info;
+    ASSERT_EQ(WaveOutDeviceDescribe(i, &info), kWaveOk);
+    if (info.name == "default") {
+      listed = true;
+      EXPECT_TRUE(info.isDefault);
+      EXPECT_EQ(info.defaultFormat.nChannels, 2);
+    }
+  }
+  EXPECT_TRUE(listed);
+  int result = -1;
+  std::string why;
+  EXPECT_FALSE(WaveOut::Open(count, kCd, &result, &why));
+  EXPECT_EQ(result, kWaveBadDevice);
+
+  // A staircase: every 16-bit sample differs from its neighbours and from silence.
+  std::vector<std::unique_ptr<Buffer>> stairs;
+  std::vector<unsigned char> expected;
+  for (int h = 0; h < 4; ++h) {
+    auto b = std::make_unique<Buffer>(17640, 0);
+    for (size_t i = 0; i < b->bytes.size() / 2; ++i) {
+      const uint16_t v = static_cast<uint16_t>(1 + h * 8820 + i);
+      b->bytes[2 * i] = static_cast<unsigned char>(v);
+      b->bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+    }
+    expected.insert(expected.end(), b->bytes.begin(), b->bytes.end());
+    stairs.push_back(std::move(b));
+  }
+  {
+    auto device = OpenOk();
+    ASSERT_TRUE(device);
+    for (auto& b : stairs) {
+      ASSERT_EQ(device->Prepare(&b->header), kWaveOk);
+      ASSERT_EQ(device->Write(&b->header), kWaveOk);
+    }
+    for (auto& b : stairs) ASSERT_TRUE(WaitDone(*b, 5000));
+    EXPECT_EQ(Position(*device), expected.size());
+    EXPECT_EQ(device->Poll(), kWaveOk);
+
+    // Paused, a header waits; a reset lets it go as played-out, not failed, and the device
+    // stays paused until restarted.
+    Buffer waiting(17640, 5), after(17640, 6);
+    ASSERT_EQ(device->Pause(), kWaveOk);
+    ASSERT_EQ(device->Prepare(&waiting.header), kWaveOk);
+    ASSERT_EQ(device->Write(&waiting.header), kWaveOk);
+    sleep_ms(50);
+    EXPECT_FALSE(waiting.done());
+    ASSERT_EQ(device->Reset(), kWaveOk);
+    EXPECT_EQ(waiting.flags(), kWaveHeaderDone | kWaveHeaderPrepared);
+    EXPECT_EQ(Position(*device), 0u);
+    ASSERT_EQ(device->Prepare(&after.header), kWaveOk);
+    ASSERT_EQ(device->Write(&after.header), kWaveOk);
+    sleep_ms(50);
+    EXPECT_FALSE(after.done());
+    ASSERT_EQ(device->Restart(), kWaveOk);
+    ASSERT_TRUE(WaitDone(after, 5000));
+    EXPECT_EQ(Position(*device), 17640u);
+  }
+  const std::vector<unsigned char> played = ReadFile(raw);
+  size_t start = 0;
+  while (start + 1 < played.size() && played[start] == 0 && played[start + 1] == 0) start += 2;
+  ASSERT_GE(played.size() - start, expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), played.begin() + start));
+}
