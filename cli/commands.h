@@ -10,3 +10,5 @@ constexpr int kExitUsage = 2;
 int RunNew(int argc, char** argv);
 int RunRender(int argc, char** argv);
 int RunInfo(int argc, char** argv);
+int RunPlay(int argc, char** argv);
+int RunDevices(int argc, char** argv);

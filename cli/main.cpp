@@ -20,13 +20,16 @@ void print_usage(FILE* out) {
       "  new OUT.sgp SOUND[@MS] ...   build a session of sounds and save it\n"
       "  render IN OUT.wav            render a session or a sound to a wave file\n"
       "  info FILE                    describe a sound or a session\n"
+      "  play FILE                    play a session or a sound on an output device\n"
+      "  devices                      list the output devices\n"
       "\n"
       "options:\n"
       "  --help       show this help and exit\n"
       "  --version    show the version and exit\n"
       "\n"
       "Run 'quarl-cli <command> --help' for the options of a command. Side files (peaks)\n"
-      "are cached in ${XDG_CACHE_HOME:-~/.cache}/tessel/.\n",
+      "are cached in ${XDG_CACHE_HOME:-~/.cache}/tessel/. QUARL_AUDIO chooses the sound\n"
+      "backend of play and devices (see 'quarl-cli play --help').\n",
       out);
 }
 
@@ -52,6 +55,8 @@ int main(int argc, char** argv) {
   if (strcmp(first, "new") == 0) return RunNew(argc - 2, argv + 2);
   if (strcmp(first, "render") == 0) return RunRender(argc - 2, argv + 2);
   if (strcmp(first, "info") == 0) return RunInfo(argc - 2, argv + 2);
+  if (strcmp(first, "play") == 0) return RunPlay(argc - 2, argv + 2);
+  if (strcmp(first, "devices") == 0) return RunDevices(argc - 2, argv + 2);
   fprintf(stderr, "quarl-cli: unknown command '%s' (see 'quarl-cli --help')\n", first);
   return kExitUsage;
 }

@@ -1,0 +1,61 @@
+// quarl-cli devices: the output devices of the backend QUARL_AUDIO chooses.
+#include <cli/commands.h>
+#include <cli/terminal_text.h>
+#include <platform/wave_out.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void PrintUsage(FILE* out) {
+  fputs(
+      "usage: quarl-cli devices\n"
+      "\n"
+      "Lists the output devices, one a line: the number that 'quarl-cli play --device N'\n"
+      "takes, the name and the device's own format; '*' marks the default device. The first\n"
+      "line names the backend, which QUARL_AUDIO chooses (see 'quarl-cli play --help').\n",
+      out);
+}
+
+// "44100 Hz, 16-bit, stereo"
+std::string FormatText(const tWAVEFORMATEX& format) {
+  const std::string channels = format.nChannels == 1   ? "mono"
+                               : format.nChannels == 2 ? "stereo"
+                                                       : std::to_string(format.nChannels) +
+                                                             " channels";
+  return std::to_string(format.nSamplesPerSec) + " Hz, " +
+         std::to_string(format.wBitsPerSample) + "-bit, " + channels;
+}
+
+}  // namespace
+
+int RunDevices(int argc, char** argv) {
+  if (argc > 0) {
+    if (strcmp(argv[0], "--help") == 0 || strcmp(argv[0], "-h") == 0) {
+      PrintUsage(stdout);
+      return kExitOk;
+    }
+    fprintf(stderr, "quarl-cli devices: takes no arguments (see 'quarl-cli devices --help')\n");
+    return kExitUsage;
+  }
+  if (const std::string problem = platform::WaveOutBackendProblem(); !problem.empty()) {
+    fprintf(stderr, "quarl-cli devices: %s\n", TerminalText(problem).c_str());
+    return kExitFailure;
+  }
+  printf("output devices (backend: %s)\n", TerminalText(platform::WaveOutBackendName()).c_str());
+  const uint32_t count = platform::WaveOutDeviceCount();
+  if (count == 0) {
+    printf("  none\n");
+    return kExitOk;
+  }
+  for (uint32_t device = 0; device < count; ++device) {
+    platform::WaveOutDeviceInfo info;
+    if (platform::WaveOutDeviceDescribe(device, &info) != platform::kWaveOk) continue;
+    // Device names come from the sound system, which takes them from drivers and plug-ins.
+    printf("%c %2u  %s  (%s)\n", info.isDefault ? '*' : ' ', device,
+           TerminalText(info.name).c_str(), FormatText(info.defaultFormat).c_str());
+  }
+  return kExitOk;
+}
