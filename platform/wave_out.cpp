@@ -109,6 +109,11 @@ uint64_t BytesForMs(const tWAVEFORMATEX& f, uint64_t ms) {
   return ms * f.nSamplesPerSec / 1000 * f.nBlockAlign;
 }
 
+std::string FailAfterText(uint64_t ms) {
+  return "the device stopped after " + std::to_string(ms) + " ms of playing (fail-after=" +
+         std::to_string(ms) + ")";
+}
+
 int CheckWritable(const WaveHeader* header, const tWAVEFORMATEX& format) {
   if (!header) return kWaveError;
   const uint32_t flags = header->flags.load(std::memory_order_acquire);

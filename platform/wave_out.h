@@ -15,9 +15,12 @@
 //   (unset) or "portaudio"    real devices through PortAudio; the `null` device when there is none
 //   "null"                    one device paced by the clock that plays nothing
 //   "wav:out=PATH[,fast]"     one device that writes what it plays to a wave file at PATH, paced
-//                             by the clock, or as fast as it is fed with `fast`
+//                             by the clock, or as fast as it is fed with `fast`; a reopen of
+//                             the same path in the same format within one process continues
+//                             the file, so that a capture spans the program's stops
 // For tests, any of them may end in `,fail-after=MS`: the device then fails once MS milliseconds
 // have been played, as a device that disappears does ("null,fail-after=500").
+// PortAudio's start-up messages (JACK and ALSA probing) are hidden unless QUARL_AUDIO_DEBUG is set.
 namespace platform {
 
 constexpr uint32_t kWaveDefaultDevice = 0xFFFFFFFF;
@@ -82,7 +85,9 @@ class PLATFORM_API WaveOut {
   int Prepare(WaveHeader* header);
   int Unprepare(WaveHeader* header);
 
-  // Queues a prepared header behind the others. The device plays it unless paused.
+  // Queues a prepared header behind the others. The device plays it unless paused. A length
+  // that is not whole frames is refused (kWaveError). On a failed device the header is done at
+  // once with kWaveHeaderFailed and the result is kWaveError.
   virtual int Write(WaveHeader* header) = 0;
   // Stops playing where it is; queued headers wait.
   virtual int Pause() = 0;
@@ -90,13 +95,16 @@ class PLATFORM_API WaveOut {
   // Stops playing, marks every queued header done and sets the position to 0. A paused device
   // stays paused.
   virtual int Reset() = 0;
-  // Bytes played since the device was opened or last reset.
+  // Bytes played since the device was opened or last reset (the silence it plays between
+  // headers does not count).
   virtual int PositionBytes(uint64_t* bytes) = 0;
   // Lets the device notice a failure that nothing reports by itself (a stream that ended or
   // stalled). kWaveOk while it works; once it has failed, kWaveError from here on and every
   // queued header is done with kWaveHeaderFailed. Cheap: the engine calls it on every pass.
   virtual int Poll() = 0;
-  // Times the device had to play silence because the next header came too late.
+  // Times the device had to play silence because the next header came too late: the queue ran
+  // dry and another header came later (the end of playback is no underrun), plus the gaps the
+  // sound system itself reports.
   virtual uint64_t Underruns() = 0;
   // Why the device failed; empty while it works.
   virtual std::string ErrorText() = 0;

@@ -35,6 +35,9 @@ std::string DescribeFormat(const tWAVEFORMATEX& format);
 // Bytes of `format` in `ms` milliseconds, whole frames.
 uint64_t BytesForMs(const tWAVEFORMATEX& format, uint64_t ms);
 
+// Why a device with `fail-after=MS` stopped.
+std::string FailAfterText(uint64_t ms);
+
 // Marks a header played: done, out of the queue; `extra` adds kWaveHeaderFailed. The release
 // store publishes that the device has let go of the bytes.
 inline void FinishHeader(WaveHeader* header, uint32_t extra = 0) {

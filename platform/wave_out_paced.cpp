@@ -30,6 +30,7 @@ class PacedWaveOut final : public WaveOut {
       failAfterMs_ = *failAfterMs;
       failAfterBytes_ = BytesForMs(format, *failAfterMs);
     }
+    lastSizeUpdateMs_ = monotonic_ms();
     if (!fast_) thread_ = std::thread([this] { Run(); });
   }
 
@@ -133,6 +134,7 @@ class PacedWaveOut final : public WaveOut {
         wake_.wait(lock);
         continue;
       }
+      if (needAnchor_) TickLocked();  // the clock starts now
       wake_.wait_for(lock, kTick);
       if (Running()) TickLocked();
     }
@@ -144,7 +146,6 @@ class PacedWaveOut final : public WaveOut {
     if (needAnchor_) {
       anchorMs_ = now;
       clockFrames_ = 0;
-      lastSizeUpdateMs_ = now;
       needAnchor_ = false;
       return;
     }
@@ -152,11 +153,6 @@ class PacedWaveOut final : public WaveOut {
     const uint64_t due = frames - clockFrames_;
     clockFrames_ = frames;
     if (due) PlayLocked(due * Format().nBlockAlign);
-    if (sink_ && !failed_ && now - lastSizeUpdateMs_ >= kSizeUpdateMs) {
-      lastSizeUpdateMs_ = now;
-      std::string why;
-      if (!sink_->UpdateSizes(&why)) FailLocked(why);
-    }
   }
 
   // Takes up to `bytes` from the queue, in order, marking each header done once all of it
@@ -188,12 +184,19 @@ class PacedWaveOut final : public WaveOut {
     }
     // The device will want more than it has: a gap, if another header comes.
     if (queue_.empty() && hadData_ && !fast_) starved_ = true;
+    if (sink_ && !failed_) {
+      const uint64_t now = monotonic_ms();
+      if (now - lastSizeUpdateMs_ >= kSizeUpdateMs) {
+        lastSizeUpdateMs_ = now;
+        std::string why;
+        if (!sink_->UpdateSizes(&why)) FailLocked(why);
+      }
+    }
   }
 
   void CheckFailAfterLocked() {
     if (!failed_ && failAfterBytes_ && played_ >= *failAfterBytes_) {
-      FailLocked("the device stopped after " + std::to_string(failAfterMs_) +
-                 " ms of playing (fail-after=" + std::to_string(failAfterMs_) + ")");
+      FailLocked(FailAfterText(failAfterMs_));
     }
   }
 

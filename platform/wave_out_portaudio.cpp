@@ -101,11 +101,6 @@ int MapError(PaError error, std::string* detail) {
   }
 }
 
-std::string FailAfterText(uint64_t ms) {
-  return "the device stopped after " + std::to_string(ms) + " ms of playing (fail-after=" +
-         std::to_string(ms) + ")";
-}
-
 class PortAudioWaveOut final : public WaveOut {
  public:
   PortAudioWaveOut(const tWAVEFORMATEX& format, std::string name, std::optional<uint64_t> failAfterMs)
