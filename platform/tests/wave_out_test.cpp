@@ -411,4 +411,21 @@ TEST(WaveOutPortAudio, PlaysThroughAlsaIntoAFile) {
   while (start + 1 < played.size() && played[start] == 0 && played[start + 1] == 0) start += 2;
   ASSERT_GE(played.size() - start, expected.size());
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), played.begin() + start));
+
+  {
+    // A failure the device notices only when polled ends every later write. (Last: this open
+    // of the ALSA device starts its file anew.)
+    ScopedAudio audio("portaudio,fail-after=100");
+    auto device = OpenOk();
+    ASSERT_TRUE(device);
+    Buffer a(17640, 0), later(400, 2);
+    for (Buffer* x : {&a, &later}) ASSERT_EQ(device->Prepare(&x->header), kWaveOk);
+    ASSERT_EQ(device->Write(&a.header), kWaveOk);
+    ASSERT_TRUE(WaitDone(a, 5000));
+    EXPECT_EQ(device->Poll(), kWaveError);
+    EXPECT_EQ(device->ErrorText(), "the device stopped after 100 ms of playing (fail-after=100)");
+    EXPECT_EQ(device->Write(&later.header), kWaveError);
+    EXPECT_EQ(later.flags(), kWaveHeaderDone | kWaveHeaderFailed | kWaveHeaderPrepared);
+    EXPECT_EQ(device->Poll(), kWaveError);
+  }
 }
