@@ -75,6 +75,11 @@ CPCMMixer::~CPCMMixer() {
   ReleaseSinkSounds();
   CloseDevice();
   open_count_ = 0;
+  StopBeingCurrent();
+}
+
+void CPCMMixer::StopBeingCurrent() {
+  EngineGuard guard(EngineMutex());
   if (GetCurrentMixer() == this) SetCurrentMixer(nullptr);
 }
 

@@ -64,8 +64,8 @@ using TDataSink = TDataWriteCode (*)(void* data, long* length, void* context);
 //
 // Locking: every playback operation runs under the engine lock (Lock), which is taken before
 // any atom's lock. MixToDataSink takes no engine lock; it must not run on a mixer that plays.
-// A derived mixer stops being the current one (SetCurrentMixer) under the engine lock in its
-// own destructor, before its part of the object is gone.
+// A derived mixer calls StopBeingCurrent first thing in its own destructor, so that the mixing
+// thread is done with it before its part of the object goes.
 //
 // Ownership: the mixer holds one reference on every atom it plays (from PlayAtom to
 // StopAtom) and on every sound rendering in MixToDataSink.
@@ -163,6 +163,9 @@ class SONARK_API CPCMMixer {
   _tInitMixer GetInitRecord();
 
  protected:
+  // Under the engine lock: when this mixer is the current one, there is none any more.
+  void StopBeingCurrent();
+
   // Called with the engine lock held; the device pump is their caller.
 
   // Schedules the atoms of `group` (starting at `groupStart` in the top atom's time) for the

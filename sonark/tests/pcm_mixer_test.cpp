@@ -27,6 +27,7 @@ _tInitMixer Record(int32_t bufferBytes = 17640, int32_t count = 4) {
 class PumpedMixer : public CPCMMixer {
  public:
   explicit PumpedMixer(const _tInitMixer& record) : CPCMMixer(&record) {}
+  ~PumpedMixer() override { StopBeingCurrent(); }
 
   // The test is the pump; the engine's mixing thread finds nothing to do here.
   int Mix() override { return 0; }

@@ -189,6 +189,7 @@ TEST_F(PlaybackTest, PlayedTimeFallsBackToTheClockLessTheLatency) {
   class Deviceless : public CPCMMixer {
    public:
     using CPCMMixer::CPCMMixer;
+    ~Deviceless() override { StopBeingCurrent(); }
     int Open() override { return 1; }
     int Mix() override { return 0; }
   };
