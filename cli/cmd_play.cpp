@@ -136,13 +136,16 @@ int CannotPlay(const std::string& in, uint32_t code, const std::string& why) {
 bool Follow(CPCMMixer& mixer, long from, long length) {
   TerminalKeys keys;
   PositionLine line;
+  // Once the device has closed at the end the clock falls back to the tick count less the
+  // latency, which lies behind; the shown position never goes back.
+  long position = from;
   while (mixer.Playing()) {
     if (Interrupted()) {
       mixer.Stop();
       return true;
     }
     if (keys.Wait(kTickMs) == ' ') mixer.Pause(mixer.IsPaused() ? 0 : 1);
-    const long position = std::min(from + mixer.GetMillisecondsPlayedSoFar(), length);
+    position = std::clamp(from + mixer.GetMillisecondsPlayedSoFar(), position, length);
     line.Show(position, length, mixer.IsPaused() != 0);
   }
   return Interrupted();

@@ -1,7 +1,12 @@
 #include <cli/tests/cli_test_support.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -179,6 +184,82 @@ TEST_F(PlayCommand, ExitsWithTheStatusAndTheLineOfHowItEnded) {
   EXPECT_EQ(play.status, 0) << "-1: killed by the signal; " << play.err;
   EXPECT_EQ(play.err, "");
   EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+// On a terminal: one line redrawn in place whose position never goes back, the space bar
+// pauses and resumes, and the terminal is given back as it was.
+TEST_F(PlayCommand, OnATerminalShowsThePositionAndPausesOnTheSpaceBar) {
+  int terminal = -1;
+  int child_side = -1;
+  ASSERT_EQ(openpty(&terminal, &child_side, nullptr, nullptr, nullptr), 0);
+  termios before{};
+  ASSERT_EQ(tcgetattr(terminal, &before), 0);
+  const std::string child_path = ttyname(child_side);
+  close(child_side);
+
+  // A session of its own, so that the terminal becomes quarl-cli's and it is in the foreground.
+  std::vector<std::string> env_text = {"QUARL_AUDIO=null", "XDG_CACHE_HOME=" + folder_.CacheHome(),
+                                       "TMPDIR=" + folder_.path()};
+  std::vector<std::string> argv_text = {QUARL_CLI_PATH, "play", "whole.sgp"};
+  std::vector<char*> env;
+  std::vector<char*> args;
+  for (std::string& e : env_text) env.push_back(e.data());
+  for (std::string& a : argv_text) args.push_back(a.data());
+  env.push_back(nullptr);
+  args.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, folder_.path().c_str());
+  for (int fd = 0; fd < 3; ++fd)
+    posix_spawn_file_actions_addopen(&actions, fd, child_path.c_str(), O_RDWR, 0);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, QUARL_CLI_PATH, &actions, &attributes, args.data(), env.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+
+  std::string shown;
+  const auto read_for = [&](int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) {
+      pollfd in{terminal, POLLIN, 0};
+      char text[256];
+      ssize_t n = 0;
+      if (poll(&in, 1, 20) > 0 && (n = read(terminal, text, sizeof text)) > 0) shown.append(text, n);
+      if (n < 0) break;  // quarl-cli has gone and the terminal with it
+    }
+  };
+  read_for(600);
+  termios playing{};
+  ASSERT_EQ(tcgetattr(terminal, &playing), 0);
+  EXPECT_EQ(playing.c_lflag & (ICANON | ECHO), 0u) << "keys are read one by one, unechoed";
+  ASSERT_EQ(write(terminal, " ", 1), 1);
+  read_for(500);
+  ASSERT_EQ(write(terminal, " ", 1), 1);
+  // The rest of the 2.5 s session, the half second paused and some time to close.
+  read_for(3000);
+  termios after{};
+  ASSERT_EQ(tcgetattr(terminal, &after), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_TRUE(Contains(shown, " / 0:02.5  paused")) << shown;
+
+  // Tenths of a second of every "\rM:SS.T / 0:02.5" drawn.
+  std::vector<long> positions;
+  for (size_t at = shown.find('\r'); at != std::string::npos; at = shown.find('\r', at + 1)) {
+    long minutes = 0, seconds = 0, tenths = 0;
+    if (sscanf(shown.c_str() + at, "\r%ld:%2ld.%1ld / 0:02.5", &minutes, &seconds, &tenths) == 3)
+      positions.push_back(minutes * 600 + seconds * 10 + tenths);
+  }
+  ASSERT_GT(positions.size(), 5u) << shown;
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << shown;
+  EXPECT_GE(positions.back(), 20) << shown;
+  EXPECT_TRUE(shown.ends_with("\r\033[K")) << "the line is cleared at the end";
 }
 
 }  // namespace
