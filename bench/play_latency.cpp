@@ -31,6 +31,7 @@ using Clock = std::chrono::steady_clock;
 class TimedMixer : public CPCMMixer {
  public:
   explicit TimedMixer(const _tInitMixer* record) : CPCMMixer(record) {}
+  ~TimedMixer() override { StopBeingCurrent(); }
 
   void Arm() {
     handed_.store(0, std::memory_order_relaxed);
@@ -129,8 +130,9 @@ int main(int argc, char** argv) {
   const double median = ms[ms.size() / 2];
   printf("Play to the first block handed to the device, %d plays, null device (paced)\n", plays);
   printf("  median %.2f ms   min %.2f ms   max %.2f ms\n", median, ms.front(), ms.back());
-  printf("  block length %.1f ms (8 x 16384 bytes, 44100 Hz 16-bit stereo); median / block %.2f"
-         "   (aim < 1)\n",
-         block, median / block);
+  printf(
+      "  block length %.1f ms (8 x 16384 bytes, 44100 Hz 16-bit stereo); median / block %.2f"
+      "   (aim < 1)\n",
+      block, median / block);
   return 0;
 }

@@ -21,12 +21,12 @@ void PrintUsage(FILE* out) {
 
 // "44100 Hz, 16-bit, stereo"
 std::string FormatText(const tWAVEFORMATEX& format) {
-  const std::string channels = format.nChannels == 1   ? "mono"
-                               : format.nChannels == 2 ? "stereo"
-                                                       : std::to_string(format.nChannels) +
-                                                             " channels";
-  return std::to_string(format.nSamplesPerSec) + " Hz, " +
-         std::to_string(format.wBitsPerSample) + "-bit, " + channels;
+  const std::string channels = format.nChannels == 1 ? "mono"
+                               : format.nChannels == 2
+                                   ? "stereo"
+                                   : std::to_string(format.nChannels) + " channels";
+  return std::to_string(format.nSamplesPerSec) + " Hz, " + std::to_string(format.wBitsPerSample) +
+         "-bit, " + channels;
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ int ParseOptions(int argc, char** argv, PlayOptions* options) {
     if (!error.empty()) return UsageError(error);
   }
   const std::vector<const char*>& files = args.Operands();
-  if (files.size() != 1) return UsageError(files.empty() ? "expected FILE" : "more than FILE given");
+  if (files.size() != 1)
+    return UsageError(files.empty() ? "expected FILE" : "more than FILE given");
   options->in = files[0];
   return -1;
 }
@@ -184,16 +185,16 @@ int RunPlay(int argc, char** argv) {
   if (!mixer.Play(root.get(), options.from, 0)) {
     const unsigned long code = platform::last_error();
     const uint32_t failure = mixer.GetDeviceError(&why);
-    return CannotPlay(options.in, failure != 0 ? failure
-                                  : code != 0  ? static_cast<uint32_t>(code)
-                                               : sonark::kErrDeviceOpen,
+    return CannotPlay(options.in,
+                      failure != 0 ? failure
+                      : code != 0  ? static_cast<uint32_t>(code)
+                                   : sonark::kErrDeviceOpen,
                       why);
   }
   const bool stopped = Follow(mixer, options.from, length);
   // The mixing thread hands the device back once the buffers have drained.
   const uint64_t waited_from = platform::monotonic_ms();
-  while (mixer.IsOpen() && platform::monotonic_ms() - waited_from < kCloseWaitMs)
-    usleep(5000);
+  while (mixer.IsOpen() && platform::monotonic_ms() - waited_from < kCloseWaitMs) usleep(5000);
   if (!stopped) {
     if (const uint32_t failure = mixer.GetDeviceError(&why); failure != 0)
       return CannotPlay(options.in, failure, why);

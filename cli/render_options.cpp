@@ -61,8 +61,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
       for (const NumberOption& o : kNumberOptions)
         if (strcmp(arg, o.name) == 0) option = &o;
       if (option == nullptr) return UsageError(std::string("unknown option '") + arg + "'");
-      const std::string error = TakeNumber(args, arg, option->low, option->high,
-                                           option->expected, &(options->*option->field));
+      const std::string error = TakeNumber(args, arg, option->low, option->high, option->expected,
+                                           &(options->*option->field));
       if (!error.empty()) return UsageError(error);
     }
   }

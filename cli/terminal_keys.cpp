@@ -1,5 +1,4 @@
 #include <cli/terminal_keys.h>
-
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -83,7 +82,7 @@ int TerminalKeys::Wait(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return -1;
   }
-  struct pollfd in {STDIN_FILENO, POLLIN, 0};
+  pollfd in{STDIN_FILENO, POLLIN, 0};
   if (poll(&in, 1, ms) <= 0) return -1;
   unsigned char key = 0;
   return read(STDIN_FILENO, &key, 1) == 1 ? key : -1;

@@ -49,12 +49,11 @@ bool LoadTimeline(const TimelineRequest& request, SessionRootGroup* root) {
   for (const LoadProblem& p : report.changed) Warn(request, p.what, p.reason);
   if (report.Damaged()) {
     for (const LoadProblem& p : report.skipped)
-      request.salvage ? Warn(request, p.what, p.reason)
-                      : Report(request, p.what, p.reason);
+      request.salvage ? Warn(request, p.what, p.reason) : Report(request, p.what, p.reason);
     if (!request.salvage) {
       Report(request, request.in,
-                            "the session is damaged; " + Nothing(request) + " (--salvage " +
-                                request.command + "s what can be read)");
+             "the session is damaged; " + Nothing(request) + " (--salvage " + request.command +
+                 "s what can be read)");
       return false;
     }
   }
@@ -62,18 +61,18 @@ bool LoadTimeline(const TimelineRequest& request, SessionRootGroup* root) {
     // Every sound beyond the open-file limit fails alike: one line says so instead of a line
     // per sound.
     if (OpenFilesExhausted()) {
-      Report(
-          request, request.in,
-          std::to_string(report.missing.size()) + " sound(s) could not be opened: all " +
-              std::to_string(OpenFileLimit()) +
-              " files this process may hold open are in use (the soft limit is already raised "
-              "to the hard one; raise that with 'ulimit -Hn' as root); " + Nothing(request));
+      Report(request, request.in,
+             std::to_string(report.missing.size()) + " sound(s) could not be opened: all " +
+                 std::to_string(OpenFileLimit()) +
+                 " files this process may hold open are in use (the soft limit is already raised "
+                 "to the hard one; raise that with 'ulimit -Hn' as root); " +
+                 Nothing(request));
       return false;
     }
     for (const LoadProblem& p : report.missing) Report(request, p.what, p.reason);
     Report(request, request.in,
-                          std::to_string(report.missing.size()) +
-                              " sound(s) could not be loaded; " + Nothing(request));
+           std::to_string(report.missing.size()) + " sound(s) could not be loaded; " +
+               Nothing(request));
     return false;
   }
   return true;
@@ -83,14 +82,13 @@ long TimelineEndAfter(const TimelineRequest& request, long from, SessionRootGrou
   const long end = SessionEnd(root);
   if (end <= 0) {
     Report(request, request.in,
-                          std::string("holds no sound to ") + request.command + "; " +
-                              Nothing(request));
+           std::string("holds no sound to ") + request.command + "; " + Nothing(request));
     return -1;
   }
   if (from >= end) {
     Report(request, request.in,
-                          "--from " + std::to_string(from) + " is at or past the end (" +
-                              std::to_string(end) + " ms); " + Nothing(request));
+           "--from " + std::to_string(from) + " is at or past the end (" + std::to_string(end) +
+               " ms); " + Nothing(request));
     return -1;
   }
   return end;

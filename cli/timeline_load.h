@@ -7,10 +7,10 @@ class SessionRootGroup;
 // What a command that mixes a session or a single sound (render, play) was given, and the words
 // its messages use.
 struct TimelineRequest {
-  std::string in;         // a session (.sgp) or one sound file
-  bool salvage = false;   // go on with what can be read of a damaged session
-  const char* command;    // "render": messages start with "quarl-cli render: "
-  const char* done;       // "rendered": "...; nothing rendered"
+  std::string in;        // a session (.sgp) or one sound file
+  bool salvage = false;  // go on with what can be read of a damaged session
+  const char* command;   // "render": messages start with "quarl-cli render: "
+  const char* done;      // "rendered": "...; nothing rendered"
 };
 
 // "quarl-cli COMMAND: WHAT: TEXT" on standard error, with the file's text made safe to print.

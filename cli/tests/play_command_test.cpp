@@ -1,6 +1,5 @@
 #include <cli/tests/cli_test_support.h>
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -15,9 +14,15 @@ using namespace cli_test;
 // Quiet signals that never sum past full scale, each unlike the others and never 0, so that
 // where a sound starts shows in the mix.
 int16_t SampleA(long f, int c) { return static_cast<int16_t>(c ? 900 - f % 700 : f % 1000 - 400); }
-int16_t SampleB(long f, int c) { return static_cast<int16_t>(c ? -(f % 333) - 7 : f * 7 % 2000 - 999); }
-int16_t SampleC(long f, int c) { return static_cast<int16_t>(c ? f % 91 + 3 : 1500 - f * 3 % 1200); }
-int16_t SampleD(long f, int c) { return static_cast<int16_t>(c ? -(f % 250) - 300 : f % 300 + 1000); }
+int16_t SampleB(long f, int c) {
+  return static_cast<int16_t>(c ? -(f % 333) - 7 : f * 7 % 2000 - 999);
+}
+int16_t SampleC(long f, int c) {
+  return static_cast<int16_t>(c ? f % 91 + 3 : 1500 - f * 3 % 1200);
+}
+int16_t SampleD(long f, int c) {
+  return static_cast<int16_t>(c ? -(f % 250) - 300 : f % 300 + 1000);
+}
 
 void WriteSound(const std::string& path, long ms, int16_t (*sample)(long, int)) {
   std::vector<int16_t> samples;
@@ -182,8 +187,7 @@ TEST_F(PlayCommand, ExitsWithTheStatusAndTheLineOfHowItEnded) {
   kill(pid, SIGCONT);
   play = folder_.Wait(pid);
   EXPECT_EQ(play.status, 0) << play.err;
-  EXPECT_TRUE(Contains(play.err, "quarl-cli play: warning: the device had to fill "))
-      << play.err;
+  EXPECT_TRUE(Contains(play.err, "quarl-cli play: warning: the device had to fill ")) << play.err;
 
   // Ctrl-C in the middle of a long play on the clock-paced device.
   ASSERT_EQ(folder_.Run({"new", "long.sgp", "a.wav@0", "a.wav@60000"}).status, 0);
@@ -242,7 +246,8 @@ TEST_F(PlayCommand, OnATerminalShowsThePositionAndPausesOnTheSpaceBar) {
       pollfd in{terminal, POLLIN, 0};
       char text[256];
       ssize_t n = 0;
-      if (poll(&in, 1, 20) > 0 && (n = read(terminal, text, sizeof text)) > 0) shown.append(text, n);
+      if (poll(&in, 1, 20) > 0 && (n = read(terminal, text, sizeof text)) > 0)
+        shown.append(text, n);
       if (n < 0) break;  // quarl-cli has gone and the terminal with it
     }
   };
