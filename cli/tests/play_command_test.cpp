@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -240,26 +241,29 @@ TEST_F(PlayCommand, OnATerminalShowsThePositionAndPausesOnTheSpaceBar) {
   posix_spawnattr_destroy(&attributes);
 
   std::string shown;
-  const auto read_for = [&](int ms) {
+  // Reads what quarl-cli draws until `done` holds, `ms` have passed or quarl-cli has gone (and
+  // its side of the terminal with it).
+  const auto read_until = [&](const std::function<bool()>& done, int ms) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
+    while (!done() && std::chrono::steady_clock::now() < until) {
       pollfd in{terminal, POLLIN, 0};
       char text[256];
       ssize_t n = 0;
       if (poll(&in, 1, 20) > 0 && (n = read(terminal, text, sizeof text)) > 0)
         shown.append(text, n);
-      if (n < 0) break;  // quarl-cli has gone and the terminal with it
+      if (n < 0) return;
     }
   };
-  read_for(600);
+  const auto never = [] { return false; };
+  read_until([&] { return Contains(shown, " / 0:02.5"); }, 20000);
   termios playing{};
   ASSERT_EQ(tcgetattr(terminal, &playing), 0);
   EXPECT_EQ(playing.c_lflag & (ICANON | ECHO), 0u) << "keys are read one by one, unechoed";
   ASSERT_EQ(write(terminal, " ", 1), 1);
-  read_for(500);
+  read_until([&] { return Contains(shown, "  paused"); }, 20000);
+  read_until(never, 300);
   ASSERT_EQ(write(terminal, " ", 1), 1);
-  // The rest of the 2.5 s session, the half second paused and some time to close.
-  read_for(3000);
+  read_until(never, 30000);
   termios after{};
   ASSERT_EQ(tcgetattr(terminal, &after), 0);
   int status = 0;
