@@ -88,6 +88,23 @@ class PlayCommand : public ::testing::Test {
   int plays_ = 0;
 };
 
+// Whether `pid` has a handler of its own for `signal` yet: quarl-cli installs them just before
+// it loads what it plays.
+bool Catches(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("SigCgt:", 0) == 0)
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+  return false;
+}
+
+// Waits until quarl-cli `pid` has been playing for about `ms`.
+void WaitWhilePlaying(pid_t pid, int ms) {
+  for (int waited = 0; waited < 20000 && !Catches(pid, SIGINT); waited += 5)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 // The first frame from which `live` differs from `offline` over the offline length, -1 when it
 // holds all of it; the device may play on past the end, with silence only.
 long FirstDifference(const std::vector<int16_t>& live, const std::vector<int16_t>& offline) {
@@ -182,7 +199,7 @@ TEST_F(PlayCommand, ExitsWithTheStatusAndTheLineOfHowItEnded) {
   pid_t pid = folder_.Start({"play", "whole.sgp"});
   unsetenv("QUARL_AUDIO");
   ASSERT_GT(pid, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  WaitWhilePlaying(pid, 400);
   kill(pid, SIGSTOP);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   kill(pid, SIGCONT);
@@ -196,7 +213,7 @@ TEST_F(PlayCommand, ExitsWithTheStatusAndTheLineOfHowItEnded) {
   pid = folder_.Start({"play", "long.sgp"});
   unsetenv("QUARL_AUDIO");
   ASSERT_GT(pid, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  WaitWhilePlaying(pid, 500);
   const auto signalled = std::chrono::steady_clock::now();
   kill(pid, SIGINT);
   play = folder_.Wait(pid);
