@@ -8,10 +8,11 @@
 #include <platform/clock.h>
 #include <platform/wave_out.h>
 #include <sonark/mixer/pcm_mixer.h>
-#include <sonark/model/audio_atom.h>
+#include <sonark/model/atom_ref.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 #include <tarnell/mem_obj.h>
+#include <tarnell/ref_ptr.h>
 
 #include <algorithm>
 #include <atomic>
@@ -61,20 +62,17 @@ class TimedMixer : public CPCMMixer {
 };
 
 // A group holding one second of a quiet stereo ramp, its data in memory.
-CSoundGroup* NewSession(const tWAVEFORMATEX& format) {
-  static std::vector<int16_t> samples(44100 * 2);
-  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i % 2000 - 1000);
-  auto* data = new CMemObj();
-  data->Open(reinterpret_cast<unsigned char*>(samples.data()), samples.size() * 2);
-  data->SetDataOffsets(0, samples.size() * 2);
-  auto* sound = new CPCMSound();
-  sound->SetUpFromPCM(data, &format, 2000);
-  CRefObj* held = data;
-  DeleteRefObject(&held);
-  auto* group = new CSoundGroup();
-  CAudioAtom* atom = sound;
-  atom->Add(group, 0);
-  DeleteAtom(&atom);
+AtomRef<CSoundGroup> NewSession(const tWAVEFORMATEX& format) {
+  static std::vector<int16_t> ramp(44100 * 2);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i % 2000 - 1000);
+  const unsigned long bytes = ramp.size() * sizeof ramp[0];
+  RefPtr<CMemObj> memory(new CMemObj());
+  memory->Open(reinterpret_cast<unsigned char*>(ramp.data()), bytes);
+  memory->SetDataOffsets(0, bytes);
+  AtomRef<CPCMSound> sound(new CPCMSound());
+  sound->SetUpFromPCM(memory.get(), &format, 2000);
+  AtomRef<CSoundGroup> group(new CSoundGroup());
+  sound->Add(group.get(), 0);
   return group;
 }
 
@@ -96,7 +94,7 @@ int main(int argc, char** argv) {
   const tWAVEFORMATEX format = PcmFormat(44100, 2, 16);
   const _tInitMixer record{platform::kWaveDefaultDevice, 8, 16384, format};
   TimedMixer mixer(&record);
-  CSoundGroup* group = NewSession(format);
+  AtomRef<CSoundGroup> group = NewSession(format);
 
   // A press of play comes at any moment of the engine thread's idle rounds.
   std::mt19937 random(11);
@@ -106,7 +104,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::microseconds(idle_us(random)));
     mixer.Arm();
     const auto start = Clock::now();
-    if (!mixer.Play(group, 0, 0)) {
+    if (!mixer.Play(group.get(), 0, 0)) {
       fprintf(stderr, "play_latency: Play failed\n");
       return 1;
     }
@@ -122,9 +120,6 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  CAudioAtom* atom = group;
-  DeleteAtom(&atom);
-
   std::sort(ms.begin(), ms.end());
   const double block = mixer.GetBlockLength();
   const double median = ms[ms.size() / 2];
