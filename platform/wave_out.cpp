@@ -124,6 +124,17 @@ int CheckWritable(const WaveHeader* header, const tWAVEFORMATEX& format) {
   return kWaveOk;
 }
 
+int BeginWrite(WaveHeader* header, const tWAVEFORMATEX& format, bool failed) {
+  if (const int check = CheckWritable(header, format); check != kWaveOk) return check;
+  if (failed) {
+    FinishHeader(header, kWaveHeaderFailed);
+    return kWaveError;
+  }
+  const uint32_t flags = header->flags.load(std::memory_order_relaxed);
+  header->flags.store((flags | kWaveHeaderInQueue) & ~kWaveHeaderDone, std::memory_order_relaxed);
+  return kWaveOk;
+}
+
 }  // namespace wave_out_detail
 
 namespace {

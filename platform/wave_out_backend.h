@@ -49,6 +49,10 @@ inline void FinishHeader(WaveHeader* header, uint32_t extra = 0) {
 // The checks every Write makes before queueing; kWaveOk when the header may be queued.
 int CheckWritable(const WaveHeader* header, const tWAVEFORMATEX& format);
 
+// The start of every Write: the checks, then, on a device that has failed, the header done at
+// once as failed (kWaveError); else the header marked queued (kWaveOk) for the caller to queue.
+int BeginWrite(WaveHeader* header, const tWAVEFORMATEX& format, bool failed);
+
 // Where a `wav` device writes what it plays: a RIFF WAVE file, created at open (or continued,
 // when this process opened the same path with the same format before), its sizes kept up to
 // date every few seconds and at close.

@@ -47,13 +47,7 @@ class PacedWaveOut final : public WaveOut {
 
   int Write(WaveHeader* header) override {
     std::lock_guard lock(mutex_);
-    if (const int check = CheckWritable(header, Format()); check != kWaveOk) return check;
-    if (failed_) {
-      FinishHeader(header, kWaveHeaderFailed);
-      return kWaveError;
-    }
-    const uint32_t flags = header->flags.load(std::memory_order_relaxed);
-    header->flags.store((flags | kWaveHeaderInQueue) & ~kWaveHeaderDone, std::memory_order_relaxed);
+    if (const int begun = BeginWrite(header, Format(), failed_); begun != kWaveOk) return begun;
     queue_.push_back(header);
     if (starved_) {
       ++underruns_;

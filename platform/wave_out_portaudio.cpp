@@ -140,15 +140,9 @@ class PortAudioWaveOut final : public WaveOut {
 
   int Write(WaveHeader* header) override {
     std::lock_guard lock(mutex_);
-    if (const int check = CheckWritable(header, Format()); check != kWaveOk) return check;
-    if (failed_) {
-      FinishHeader(header, kWaveHeaderFailed);
-      return kWaveError;
-    }
     const uint32_t head = head_.load(std::memory_order_relaxed);
     if (head - tail_.load(std::memory_order_acquire) == kRingSize) return kWaveError;
-    const uint32_t flags = header->flags.load(std::memory_order_relaxed);
-    header->flags.store((flags | kWaveHeaderInQueue) & ~kWaveHeaderDone, std::memory_order_relaxed);
+    if (const int begun = BeginWrite(header, Format(), failed_); begun != kWaveOk) return begun;
     pending_.fetch_add(1, std::memory_order_relaxed);
     ring_[head % kRingSize] = header;
     head_.store(head + 1, std::memory_order_release);

@@ -1,6 +1,7 @@
 // The file behind a `wav` device: a plain RIFF WAVE file (a 16-byte PCM "fmt " and "data").
 
 #include <platform/byte_order.h>
+#include <platform/fd_io.h>
 #include <platform/wave_out_backend.h>
 
 #include <fcntl.h>
@@ -31,35 +32,6 @@ std::map<std::string, WrittenFile> gWritten;
 
 bool SameFormat(const tWAVEFORMATEX& a, const tWAVEFORMATEX& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
-  while (size) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool PwriteAll(int fd, const unsigned char* data, size_t size, off_t at) {
-  while (size) {
-    const ssize_t n = ::pwrite(fd, data, size, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-    at += n;
-  }
-  return true;
-}
-
 uint32_t ClampSize(uint64_t size) { return size >= kUnknownSize ? kUnknownSize - 1 : static_cast<uint32_t>(size); }
 
 class WavFile final : public PlayedBytesSink {
@@ -72,7 +44,7 @@ class WavFile final : public PlayedBytesSink {
       // RIFF chunks are padded to an even size; the pad is not part of the data.
       if (dataBytes_ % 2) {
         const unsigned char zero = 0;
-        PwriteAll(fd_, &zero, 1, static_cast<off_t>(kHeaderBytes + dataBytes_));
+        write_all(fd_, &zero, 1, static_cast<off_t>(kHeaderBytes + dataBytes_));
       }
       std::string ignored;
       UpdateSizes(&ignored);
@@ -84,7 +56,7 @@ class WavFile final : public PlayedBytesSink {
   }
 
   bool Append(const unsigned char* data, size_t size, std::string* why) override {
-    if (!WriteAll(fd_, data, size)) return Broken(why);
+    if (!write_all(fd_, data, size)) return Broken(why);
     dataBytes_ += size;
     return true;
   }
@@ -95,7 +67,7 @@ class WavFile final : public PlayedBytesSink {
     unsigned char riff[4], data[4];
     PutLe32(riff, ClampSize(padded + kHeaderBytes - 8));
     PutLe32(data, ClampSize(dataBytes_));
-    if (!PwriteAll(fd_, riff, 4, 4) || !PwriteAll(fd_, data, 4, 40)) return Broken(why);
+    if (!write_all(fd_, riff, 4, 4) || !write_all(fd_, data, 4, 40)) return Broken(why);
     return true;
   }
 
@@ -146,19 +118,22 @@ std::unique_ptr<PlayedBytesSink> OpenWavFile(const std::string& path, const tWAV
     *why = std::string("cannot ") + verb + " " + path + ": " + strerror(errno);
     return nullptr;
   };
+  // Writes a fresh header; on failure the file is closed and errno still says why.
+  auto writeHeader = [&](int fd, uint32_t riffSize, uint32_t dataSize) {
+    unsigned char header[kHeaderBytes];
+    FillHeader(header, format, riffSize, dataSize);
+    if (write_all(fd, header, sizeof header)) return true;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return false;
+  };
 
   if (stream) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return failed("open");
     if (!goOn) {
-      unsigned char header[kHeaderBytes];
-      FillHeader(header, format, kUnknownSize, kUnknownSize);
-      if (!WriteAll(fd, header, sizeof header)) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return failed("write");
-      }
+      if (!writeHeader(fd, kUnknownSize, kUnknownSize)) return failed("write");
       gWritten[path] = {format, 0};
     }
     return std::make_unique<WavFile>(path, fd, true, 0);
@@ -180,14 +155,7 @@ std::unique_ptr<PlayedBytesSink> OpenWavFile(const std::string& path, const tWAV
 
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return failed("create");
-  unsigned char header[kHeaderBytes];
-  FillHeader(header, format, kHeaderBytes - 8, 0);
-  if (!WriteAll(fd, header, sizeof header)) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return failed("write");
-  }
+  if (!writeHeader(fd, kHeaderBytes - 8, 0)) return failed("write");
   gWritten[path] = {format, 0};
   return std::make_unique<WavFile>(path, fd, false, 0);
 }

@@ -118,6 +118,17 @@ inline std::vector<int16_t> ToSamples(const std::vector<int32_t>& mix) {
 
 using sonark_test::Samples16;
 
+// A MixToDataSink sink that keeps every byte it is offered.
+struct Collect {
+  std::vector<unsigned char> bytes;
+  static TDataWriteCode Sink(void* data, long* length, void* context) {
+    auto* self = static_cast<Collect*>(context);
+    auto* at = static_cast<unsigned char*>(data);
+    self->bytes.insert(self->bytes.end(), at, at + *length);
+    return dwcNextBlock;
+  }
+};
+
 // The index of the first sample where two mixes differ, or -1; sizes must match too.
 inline long FirstDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
   const size_t n = std::min(a.size(), b.size());

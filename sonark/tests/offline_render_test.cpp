@@ -280,16 +280,6 @@ TEST_F(OfflineRenderTest, FfprobeReadsTheInformationTexts) {
             "TAG:comment=rendered offline\nTAG:title=Nested Staircases\nTAG:encoder=Tessel\n");
 }
 
-struct Collect {
-  std::vector<unsigned char> bytes;
-  static TDataWriteCode Sink(void* data, long* length, void* context) {
-    auto* self = static_cast<Collect*>(context);
-    auto* at = static_cast<unsigned char*>(data);
-    self->bytes.insert(self->bytes.end(), at, at + *length);
-    return dwcNextBlock;
-  }
-};
-
 // A render from a later start delivers exactly the tail of the whole mix, whatever the block
 // size, wherever the start falls (before, inside and between sounds, in a repeat, inside a
 // group, past the end), with speeds, envelopes and a streamed sound moved on to their own

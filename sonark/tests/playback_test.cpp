@@ -55,16 +55,6 @@ std::vector<int16_t> WaveSamples(const std::string& path) {
   return {};
 }
 
-struct Collect {
-  std::vector<unsigned char> bytes;
-  static TDataWriteCode Sink(void* data, long* length, void* context) {
-    auto* self = static_cast<Collect*>(context);
-    auto* at = static_cast<unsigned char*>(data);
-    self->bytes.insert(self->bytes.end(), at, at + *length);
-    return dwcNextBlock;
-  }
-};
-
 class PlaybackTest : public ::testing::Test {
  protected:
   void SetUp() override {
