@@ -1,6 +1,6 @@
 // quarl-cli new OUT.sgp SOUND[@MS] ...
 #include <cli/commands.h>
-#include <cli/safe_replace.h>
+#include <session/safe_replace.h>
 #include <cli/session_io.h>
 #include <cli/terminal_text.h>
 #include <session/session_atoms.h>

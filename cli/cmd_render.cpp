@@ -5,7 +5,7 @@
 #include <cli/progress.h>
 #include <cli/render_options.h>
 #include <cli/render_sinks.h>
-#include <cli/safe_replace.h>
+#include <session/safe_replace.h>
 #include <cli/session_io.h>
 #include <cli/timeline_load.h>
 #include <platform/last_error.h>

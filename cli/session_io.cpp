@@ -1,7 +1,7 @@
-#include <cli/safe_replace.h>
 #include <cli/session_io.h>
 #include <platform/last_error.h>
 #include <session/session_atoms.h>
+#include <session/session_file.h>
 #include <sonark/error_messages.h>
 #include <sonark/errors.h>
 #include <sonark/model/atom_ref.h>
@@ -161,37 +161,7 @@ bool OpenSession(const std::string& path, SessionRootGroup* root,
 }
 
 bool SaveSession(SessionRootGroup* root, const std::string& path, std::string* error) {
-  SafeReplace target(path);
-  RefPtr<CFileObj> file(new CFileObj());
-  if (!file->Create(target.TempPath().c_str())) {
-    *error = DescribeError(platform::last_error());
-    return false;
-  }
-  CRIFF riff;
-  bool ok = riff.Create(file.get(), kSessionForm) != 0 && root->Save(&riff, 1) != 0;
-  unsigned long code = platform::last_error();
-  // The user has to know which sound keeps the session from being saved.
-  std::string culprit;
-  if (!ok && (code == sonark::kErrSoundPathTooLong || code == sonark::kErrSoundHasNoFile)) {
-    if (CPCMSound* sound = FindSoundThatCannotBeStored(root, &riff)) {
-      char path[CFileObj::kPathCapacity] = "";
-      if (auto* data = dynamic_cast<CFileObj*>(sound->GetRefObj())) data->GetFilePath(path);
-      culprit = "sound \"" + std::string(sound->GetInfo()->name) + "\" (" +
-                (path[0] != '\0' ? path : "no file") + "): ";
-    }
-  }
-  riff.Close();
-  file->Close();
-  file.reset();
-  if (!ok) {
-    *error = culprit + DescribeError(code != 0 ? code : static_cast<unsigned long>(EIO));
-    return false;
-  }
-  if (!target.Commit()) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  return true;
+  return SaveSessionFile(root, path, error);
 }
 
 long SessionEnd(SessionRootGroup* root) {

@@ -1,4 +1,4 @@
-#include <cli/safe_replace.h>
+#include <session/safe_replace.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>

@@ -91,3 +91,23 @@ int SessionRootGroup::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, in
   CAudioAtom* atom = NewBarAtom(listType);
   return atom ? LoadNewSubAtom(atom, riff, a, b, c, d, progress, context) : 0;
 }
+
+unsigned long SessionRootGroup::SaveSize(int byReference) {
+  return CSoundGroup::SaveSize(byReference) + markers_.ChunkBytes();
+}
+
+int SessionRootGroup::PreSave(CRIFF* riff) {
+  if (!CSoundGroup::PreSave(riff)) return 0;
+  return markers_.WriteChunk(riff);
+}
+
+int SessionRootGroup::PreLoad(CRIFF* riff) {
+  if (!CSoundGroup::PreLoad(riff)) return 0;
+  const int read = markers_.ReadChunk(riff);
+  if (read < 0) {
+    platform::set_last_error(sonark::kErrSessionDamaged);
+    return 0;
+  }
+  if (read == 0) markers_.ResetToStart();
+  return 1;
+}

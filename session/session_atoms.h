@@ -1,6 +1,7 @@
 #pragma once
 
 #include <session/bar_chunk.h>
+#include <session/marker_list.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 
@@ -24,6 +25,12 @@ class BarSound : public CPCMSound {
   // left out of a session can be named to the user.
   char* FindMissingFile(char* path) override;
   void ErrorLoadingFile(unsigned long code) override;
+
+ protected:
+  // For a subclass's Copy operations: the sound (or its span) with the same bar.
+  BarSound(const BarSound& other) : CPCMSound(other), bar_(other.bar_) {}
+  BarSound(const BarSound& other, long from, long to)
+      : CPCMSound(other, from, to), bar_(other.bar_) {}
 
  private:
   BarRect bar_;
@@ -49,6 +56,13 @@ class BarGroup : public CSoundGroup {
   int LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
                   TLoadProgress progress, void* context) override;
 
+ protected:
+  // For a subclass's Copy operations: the group part (or its span) with the same bar; the
+  // subclass adds the sub-atoms with FillCopy or FillSpanCopy.
+  BarGroup(const BarGroup& other) : CSoundGroup(other), bar_(other.bar_) {}
+  BarGroup(const BarGroup& other, long from, long to)
+      : CSoundGroup(other, from, to), bar_(other.bar_) {}
+
  private:
   BarRect bar_;
 };
@@ -66,6 +80,19 @@ class SessionRootGroup : public CSoundGroup {
   CAudioAtom* Resize(CAudioAtom* atom) override;
   int LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
                   TLoadProgress progress, void* context) override;
+
+  // The session's markers travel in a "tmrk" chunk ahead of the root's own records. A loaded
+  // session holds what its file holds; a file without the chunk gets the start marker.
+  unsigned long SaveSize(int byReference) override;
+  int PreSave(CRIFF* riff) override;
+  int PreLoad(CRIFF* riff) override;
+
+  MarkerList& Markers() { return markers_; }
+  // Leaves only the start marker, as a new session in the program has.
+  void ResetMarkers() { markers_.ResetToStart(); }
+
+ private:
+  MarkerList markers_;
 };
 
 // A new bar sound ("sndc") or bar group ("sgrp") for a stored sub-atom list; null for any
