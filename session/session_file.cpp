@@ -37,7 +37,7 @@ class WatchedFile : public CFileObj {
 
 }  // namespace
 
-bool SaveSessionFile(SessionRootGroup* root, const std::string& path, std::string* error,
+bool SaveSessionFile(CSoundGroup* root, const std::string& path, std::string* error,
                      SaveWatch* watch) {
   SafeReplace target(path);
   std::string refusal;

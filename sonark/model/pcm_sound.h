@@ -273,6 +273,9 @@ class SONARK_API CPCMSound : public CAudioAtom {
  protected:
   CPCMSound(const CPCMSound& other);
   CPCMSound(const CPCMSound& other, long from, long to);
+  // Why a copy made with the copy constructors is unusable (its buffer or data object could
+  // not be copied): the error code, 0 when it is whole. A subclass's Copy checks it.
+  uint32_t CopyFailure() const { return copy_failed_; }
 
   // The rendering loop over the buffer's regions.
   virtual TRenderResult ReadDataMix(_bufferType* block, unsigned long* bytesOut);

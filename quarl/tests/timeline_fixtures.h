@@ -1,0 +1,82 @@
+#pragma once
+
+// Sounds and sessions made on the spot for the time line's tests.
+
+#include <quarl/timeline/timeline_atoms.h>
+#include <quarl/timeline/timeline_view.h>
+#include <sonark/model/atom_ref.h>
+#include <tarnell/file_obj.h>
+#include <tarnell/ref_ptr.h>
+#include <tarnell/riff.h>
+
+#include <QFile>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace timeline_test {
+
+constexpr int kRate = 44100;
+constexpr int kSliceFrames = kRate / 50;  // 20 ms, one peak at the program's resolution
+
+// A 16-bit mono wave in which 20 ms slice k is a square wave of amplitude levels[k].
+inline std::string WriteWave(const QString& path, const std::vector<int>& levels) {
+  std::vector<int16_t> samples;
+  for (int level : levels)
+    for (int i = 0; i < kSliceFrames; ++i)
+      samples.push_back(static_cast<int16_t>(i % 2 ? -level : level));
+  const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
+  auto le32 = [](uint32_t v) {
+    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  };
+  auto le16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  std::string bytes = "RIFF" + le32(36 + data) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
+                      le32(kRate) + le32(kRate * 2) + le16(2) + le16(16) + "data" + le32(data);
+  bytes.append(reinterpret_cast<const char*>(samples.data()), data);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return {};
+  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  return path.toStdString();
+}
+
+// Loads `path` into a new sound of kind T with peaks of 20 ms; null when it cannot.
+template <typename T>
+T* LoadSound(const std::string& path) {
+  RefPtr<CFileObj> file(new CFileObj());
+  if (!file->Open(path.c_str(), 0, 0)) return nullptr;
+  AtomRef<T> sound(new T());
+  if (!sound->InitialLoad(file.get(), 2000, 1, 1, 1, 1, 20, nullptr, nullptr)) return nullptr;
+  sound->SetAtomName("tone");
+  return sound.release();
+}
+
+inline bool SaveTree(CSoundGroup* root, const std::string& path) {
+  RefPtr<CFileObj> file(new CFileObj());
+  if (!file->Create(path.c_str())) return false;
+  CRIFF riff;
+  const bool ok = riff.Create(file.get(), tarnell::FourCC("sess")) && root->Save(&riff, 1);
+  riff.Close();
+  file->Close();
+  return ok;
+}
+
+// Opens a saved session into the view's root, as the open task does.
+inline bool OpenInto(TimelineView& view, const std::string& path) {
+  RefPtr<CFileObj> file(new CFileObj());
+  if (!file->Open(path.c_str(), 0, 0)) return false;
+  CRIFF riff;
+  _chunkInfo form{};
+  bool ok = riff.Open(file.get(), &form) != 0;
+  {
+    MapCombiningPause pause;
+    ok = ok && view.Root()->Load(&riff, 1, 1, 1, 20, nullptr, nullptr) != 0;
+  }
+  riff.Close();
+  view.Root()->CombineWithSubMaps(kMapAll, 1);
+  view.SessionLoaded();
+  return ok;
+}
+
+}  // namespace timeline_test

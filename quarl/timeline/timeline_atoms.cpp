@@ -1,0 +1,271 @@
+#include <quarl/timeline/timeline_atoms.h>
+
+#include <quarl/timeline/timeline_view.h>
+#include <platform/last_error.h>
+#include <tarnell/riff.h>
+
+#include <climits>
+#include <new>
+
+namespace {
+
+// Put in the bar before a load reads its "zbar" chunk, to tell whether the file had one.
+constexpr int32_t kNoStoredBar = INT32_MIN;
+
+void ShowLoadedState(CAudioAtom* atom, TimelineItem& item) {
+  item.locked = atom->Locked() != 0;
+  item.muted = atom->Muted() != 0;
+  item.SetName(atom->GetInfo()->name);
+  item.MarkWaveformForRebuild();
+}
+
+void ShowState(TSoundStateCode code, TimelineItem& item) {
+  switch (code) {
+    case kSoundMuted: item.muted = true; break;
+    case kSoundUnmuted: item.muted = false; break;
+    case kSoundLocked: item.locked = true; break;
+    case kSoundUnlocked: item.locked = false; break;
+    case kSoundPlayModeOff:
+      if (item.View() != nullptr) item.View()->ItemStoppedPlaying(&item);
+      break;
+    default: break;
+  }
+  item.Invalidate();
+}
+
+// Moves the bar to where the atom now is, redrawing both places.
+void Follow(TimelineItem& item) {
+  item.Invalidate();
+  item.FollowAtom();
+  item.Invalidate();
+  if (item.View() != nullptr) item.View()->ContentChanged();
+}
+
+// After joining a group: the view of the new parent, the bar at the atom's place, and for a
+// bar the file did not store, the top lane.
+void Joined(CAudioAtom* parent, TimelineItem& item, bool* bar_loaded) {
+  TimelineView* view = ViewOf(parent);
+  if (view != nullptr) item.SetView(view);
+  item.FollowAtom();
+  if (!*bar_loaded) {
+    item.Bar().top = 0;
+    item.Bar().bottom = kBarHeight;
+    *bar_loaded = true;
+  }
+  item.Invalidate();
+  if (view != nullptr) view->ContentChanged();
+}
+
+void Leaving(TimelineItem& item) {
+  item.Invalidate();
+  if (item.View() != nullptr) item.View()->ForgetItem(&item);
+}
+
+}  // namespace
+
+TimelineView* ViewOf(CAudioAtom* atom) {
+  if (atom == nullptr) return nullptr;
+  if (auto* root = dynamic_cast<TimelineRoot*>(atom)) return root->View();
+  TimelineItem* item = ItemOf(atom);
+  return item ? item->View() : nullptr;
+}
+
+CAudioAtom* NewTimelineAtom(unsigned long listType) {
+  if (listType == tarnell::FourCC("sndc")) return new (std::nothrow) TimelineSound();
+  if (listType == tarnell::FourCC("sgrp")) return new (std::nothrow) TimelineGroup();
+  return nullptr;
+}
+
+// ---- TimelineSound ----
+
+TimelineSound::TimelineSound() : item_(this, &Bar()) { SetPrivateData(&item_); }
+
+TimelineSound::TimelineSound(const TimelineSound& other)
+    : BarSound(other), item_(this, &Bar()) {
+  SetPrivateData(&item_);
+  item_.CopyDisplayFrom(other.item_);
+}
+
+TimelineSound::TimelineSound(const TimelineSound& other, long from, long to)
+    : BarSound(other, from, to), item_(this, &Bar()) {
+  SetPrivateData(&item_);
+  item_.CopyDisplayFrom(other.item_);
+}
+
+TimelineSound::~TimelineSound() {
+  if (item_.View() != nullptr) item_.View()->ForgetItem(&item_);
+}
+
+CAudioAtom* TimelineSound::FinishSoundCopy(TimelineSound* copy) {
+  if (copy != nullptr && copy->CopyFailure() != 0) {
+    const uint32_t code = copy->CopyFailure();
+    CAudioAtom* atom = copy;
+    DeleteAtom(&atom);
+    platform::set_last_error(code);
+    return nullptr;
+  }
+  return FinishCopy(copy);
+}
+
+CAudioAtom* TimelineSound::Copy(long from, long to) {
+  if (to < from) return BarSound::Copy(from, to);  // refused with the engine's code
+  return FinishSoundCopy(new (std::nothrow) TimelineSound(*this, from, to));
+}
+
+CAudioAtom* TimelineSound::Copy() {
+  return FinishSoundCopy(new (std::nothrow) TimelineSound(*this));
+}
+
+void TimelineSound::NotifyAtom(TSoundStateCode code, long value) {
+  BarSound::NotifyAtom(code, value);
+  ShowState(code, item_);
+}
+
+int TimelineSound::PreSave(CRIFF* riff) {
+  if (!item_.Name().empty()) SetAtomName(item_.Name().c_str());
+  return BarSound::PreSave(riff);
+}
+
+int TimelineSound::PostLoad(CRIFF* riff) {
+  Bar().left = kNoStoredBar;
+  const int result = BarSound::PostLoad(riff);
+  bar_loaded_ = Bar().left != kNoStoredBar;
+  if (!bar_loaded_) Bar() = BarRect{};
+  ShowLoadedState(this, item_);
+  return result;
+}
+
+void TimelineSound::NotifyOfNewPosition() {
+  BarSound::NotifyOfNewPosition();
+  Follow(item_);
+}
+
+void TimelineSound::NotifyOfNewLength() {
+  BarSound::NotifyOfNewLength();
+  Follow(item_);
+}
+
+void TimelineSound::CombineWithParentMap(TMapType type) {
+  BarSound::CombineWithParentMap(type);
+  item_.Invalidate();
+}
+
+CAudioAtom* TimelineSound::Add(CAudioAtom* parent, long offset) {
+  CAudioAtom* result = BarSound::Add(parent, offset);
+  if (result != nullptr) Joined(parent, item_, &bar_loaded_);
+  return result;
+}
+
+CAudioAtom* TimelineSound::Remove() {
+  // The parent's reference may be the last one: nothing of this atom is touched afterwards.
+  Leaving(item_);
+  return BarSound::Remove();
+}
+
+// ---- TimelineGroup ----
+
+TimelineGroup::TimelineGroup() : item_(this, &Bar()) { SetPrivateData(&item_); }
+
+TimelineGroup::TimelineGroup(const TimelineGroup& other)
+    : BarGroup(other), item_(this, &Bar()) {
+  SetPrivateData(&item_);
+  item_.CopyDisplayFrom(other.item_);
+}
+
+TimelineGroup::TimelineGroup(const TimelineGroup& other, long from, long to)
+    : BarGroup(other, from, to), item_(this, &Bar()) {
+  SetPrivateData(&item_);
+  item_.CopyDisplayFrom(other.item_);
+}
+
+TimelineGroup::~TimelineGroup() {
+  if (item_.View() != nullptr) item_.View()->ForgetItem(&item_);
+}
+
+CAudioAtom* TimelineGroup::Copy(long from, long to) {
+  if (to < from) return BarGroup::Copy(from, to);
+  return FillSpanCopy(new (std::nothrow) TimelineGroup(*this, from, to), from, to);
+}
+
+CAudioAtom* TimelineGroup::Copy() { return FillCopy(new (std::nothrow) TimelineGroup(*this)); }
+
+void TimelineGroup::NotifyAtom(TSoundStateCode code, long value) {
+  BarGroup::NotifyAtom(code, value);
+  ShowState(code, item_);
+}
+
+int TimelineGroup::PreSave(CRIFF* riff) {
+  if (!item_.Name().empty()) SetAtomName(item_.Name().c_str());
+  return BarGroup::PreSave(riff);
+}
+
+int TimelineGroup::PostLoad(CRIFF* riff) {
+  Bar().left = kNoStoredBar;
+  const int result = BarGroup::PostLoad(riff);
+  bar_loaded_ = Bar().left != kNoStoredBar;
+  if (!bar_loaded_) Bar() = BarRect{};
+  ShowLoadedState(this, item_);
+  return result;
+}
+
+void TimelineGroup::NotifyOfNewPosition() {
+  BarGroup::NotifyOfNewPosition();
+  Follow(item_);
+}
+
+void TimelineGroup::NotifyOfNewLength() {
+  BarGroup::NotifyOfNewLength();
+  item_.MarkWaveformForRebuild();
+  Follow(item_);
+}
+
+void TimelineGroup::CombineWithParentMap(TMapType type) {
+  BarGroup::CombineWithParentMap(type);
+  item_.Invalidate();
+}
+
+CAudioAtom* TimelineGroup::Add(CAudioAtom* parent, long offset) {
+  CAudioAtom* result = BarGroup::Add(parent, offset);
+  if (result != nullptr) Joined(parent, item_, &bar_loaded_);
+  return result;
+}
+
+CAudioAtom* TimelineGroup::Remove() {
+  Leaving(item_);
+  return BarGroup::Remove();
+}
+
+void TimelineGroup::NotifyOfMemberChange() {
+  BarGroup::NotifyOfMemberChange();
+  item_.MarkWaveformForRebuild();
+  item_.Invalidate();
+}
+
+void TimelineGroup::SubAtomMapsUpdated(TMapType type) {
+  BarGroup::SubAtomMapsUpdated(type);
+  item_.Invalidate();
+}
+
+int TimelineGroup::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
+                               TLoadProgress progress, void* context) {
+  CAudioAtom* atom = NewTimelineAtom(listType);
+  return atom ? LoadNewSubAtom(atom, riff, a, b, c, d, progress, context) : 0;
+}
+
+// ---- TimelineRoot ----
+
+void TimelineRoot::NotifyOfNewLength() {
+  SessionRootGroup::NotifyOfNewLength();
+  if (TimelineView* view = view_.load()) view->ContentChanged();
+}
+
+void TimelineRoot::NotifyOfMemberChange() {
+  SessionRootGroup::NotifyOfMemberChange();
+  if (TimelineView* view = view_.load()) view->ContentChanged();
+}
+
+int TimelineRoot::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
+                              TLoadProgress progress, void* context) {
+  CAudioAtom* atom = NewTimelineAtom(listType);
+  return atom ? LoadNewSubAtom(atom, riff, a, b, c, d, progress, context) : 0;
+}
