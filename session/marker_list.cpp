@@ -1,6 +1,5 @@
-#include <session/marker_list.h>
-
 #include <platform/byte_order.h>
+#include <session/marker_list.h>
 #include <tarnell/ref_obj.h>
 #include <tarnell/riff.h>
 #include <utilities/string_table.h>
@@ -23,8 +22,7 @@ int32_t ClampTime(long time) {
 
 void SetTitle(MarkerRecord* record, const char* title) {
   std::memset(record->title, 0, sizeof record->title);
-  if (title != nullptr)
-    std::memcpy(record->title, title, strnlen(title, sizeof record->title - 1));
+  if (title != nullptr) std::memcpy(record->title, title, strnlen(title, sizeof record->title - 1));
 }
 
 void PutRecord(unsigned char* out, const MarkerRecord& record) {
@@ -71,16 +69,16 @@ int MarkerList::FindTimeLocked(int32_t time) const {
 
 int MarkerList::InsertLocked(const MarkerRecord& record) {
   if (FindTimeLocked(record.time) >= 0) return -1;
-  auto at = std::upper_bound(
-      records_.begin(), records_.end(), record.time,
-      [](int32_t time, const MarkerRecord& other) { return time < other.time; });
+  auto at =
+      std::upper_bound(records_.begin(), records_.end(), record.time,
+                       [](int32_t time, const MarkerRecord& other) { return time < other.time; });
   at = records_.insert(at, record);
   return static_cast<int>(at - records_.begin());
 }
 
 void MarkerList::RecountLocked() {
-  cd_tracks_ = static_cast<int>(std::count_if(records_.begin(), records_.end(),
-                                              [](const MarkerRecord& r) { return r.cdTrack != 0; }));
+  cd_tracks_ = static_cast<int>(std::count_if(
+      records_.begin(), records_.end(), [](const MarkerRecord& r) { return r.cdTrack != 0; }));
 }
 
 int MarkerList::Add(long time, const char* title, int cdTrack, int32_t colour) {

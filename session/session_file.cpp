@@ -1,8 +1,7 @@
-#include <session/session_file.h>
-
 #include <platform/last_error.h>
 #include <session/safe_replace.h>
 #include <session/session_atoms.h>
+#include <session/session_file.h>
 #include <sonark/error_messages.h>
 #include <sonark/errors.h>
 #include <tarnell/file_obj.h>
@@ -71,7 +70,8 @@ bool SaveSessionFile(CSoundGroup* root, const std::string& path, std::string* er
     ok = false;
   }
   if (!ok) {
-    *error = culprit + sonark::DescribeErrorCode(code != 0 ? code : static_cast<unsigned long>(EIO));
+    *error =
+        culprit + sonark::DescribeErrorCode(code != 0 ? code : static_cast<unsigned long>(EIO));
     return false;
   }
   if (!target.Commit()) {

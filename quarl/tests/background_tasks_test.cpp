@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <platform/byte_order.h>
 #include <quarl/timeline/background_tasks.h>
 #include <session/session_atoms.h>
@@ -5,9 +6,6 @@
 
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <dirent.h>
-
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -39,8 +37,8 @@ void WriteWave(const std::string& path, long ms) {
     p[44 + 2 * i] = static_cast<unsigned char>(v);
     p[45 + 2 * i] = static_cast<unsigned char>(v >> 8);
   }
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(p),
-                                              static_cast<long>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<char*>(p), static_cast<long>(bytes.size()));
 }
 
 std::string ReadAll(const std::string& path) {
@@ -153,9 +151,10 @@ class BackgroundTasksTest : public QObject {
     QCOMPARE(progress_at_end, std::vector<int>(6, 100));
     QCOMPARE(tasks.Progress(), 100);
     QVERIFY(!tasks.Busy());
-    const std::vector<std::string> expected = {
-        "placed 2500 72",     "changed",        "IDS_UNKNOWN_FORMAT", "IDS_READ_ERROR",
-        "saved " + session,   "replaced " + session, "placed 9000 0",   "changed"};
+    const std::vector<std::string> expected = {"placed 2500 72",     "changed",
+                                               "IDS_UNKNOWN_FORMAT", "IDS_READ_ERROR",
+                                               "saved " + session,   "replaced " + session,
+                                               "placed 9000 0",      "changed"};
     QCOMPARE(host.TakeLog(), expected);
 
     // The opened session holds the sound where it was added, and the added session came in

@@ -1,7 +1,6 @@
-#include <quarl/timeline/background_tasks.h>
-
 #include <platform/byte_order.h>
 #include <platform/last_error.h>
+#include <quarl/timeline/background_tasks.h>
 #include <session/safe_replace.h>
 #include <session/session_atoms.h>
 #include <sonark/error_messages.h>
@@ -194,8 +193,8 @@ int BackgroundTasks::Progress() const {
     }
     case TaskType::kSaveSession: {
       const double estimate = static_cast<double>(save_estimate_.load());
-      percent = estimate > 0.0 ? static_cast<double>(save_watch_.written.load()) * 100.0 / estimate
-                               : 0.0;
+      percent =
+          estimate > 0.0 ? static_cast<double>(save_watch_.written.load()) * 100.0 / estimate : 0.0;
       break;
     }
     case TaskType::kRenderWave:
@@ -441,8 +440,7 @@ void BackgroundTasks::Render(BackgroundTask& task) {
     render_mixer_ = mixer;
   }
   RenderSink sink{writer.get(), &cancel_};
-  const int mixed =
-      mixer->MixToDataSink(group, &FeedWriter, &sink, &format, group->Length(0), -1);
+  const int mixed = mixer->MixToDataSink(group, &FeedWriter, &sink, &format, group->Length(0), -1);
   unsigned long code = mixed ? sink.error : platform::last_error();
   {
     std::lock_guard<std::mutex> guard(lock_);

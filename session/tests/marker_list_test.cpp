@@ -73,7 +73,7 @@ TEST(MarkerList, KeepsOneMarkerPerTimeInOrderAndCountsCdTracks) {
   EXPECT_EQ(list.MarkerBefore(4999), 1);
   EXPECT_EQ(list.MarkerBefore(5000), 2);
 
-  EXPECT_EQ(list.Move(0, 100), -1);  // fixed
+  EXPECT_EQ(list.Move(0, 100), -1);   // fixed
   EXPECT_EQ(list.Move(1, 5000), -1);  // occupied
   EXPECT_EQ(list.Move(1, 9000), 2);
   EXPECT_EQ(list.LastChanged(), 2);
