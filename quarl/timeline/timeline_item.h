@@ -3,6 +3,7 @@
 #include <session/bar_chunk.h>
 
 #include <QRect>
+#include <QStaticText>
 
 #include <atomic>
 #include <memory>
@@ -107,6 +108,8 @@ class TimelineItem {
   std::atomic<TimelineView*> view_{nullptr};
   int parameter_ = kParamVolume;
   std::string name_;
+  // The name laid out once: bars are redrawn far more often than they are renamed.
+  QStaticText title_;
   std::unique_ptr<CPeaks> waveform_;
   bool rebuild_waveform_ = true;
   // The streamed peaks in the buffer: from window_start_, window_count_ of them.
