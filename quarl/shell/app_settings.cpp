@@ -30,8 +30,10 @@ std::unique_ptr<CRegKey> CreateSettingsKey() {
 
 }  // namespace
 
-void AppSettings::Load() {
-  std::unique_ptr<CRegKey> key = CreateSettingsKey();
+void AppSettings::Load(bool create) {
+  CRegKey machine;
+  std::unique_ptr<CRegKey> key =
+      create ? CreateSettingsKey() : std::unique_ptr<CRegKey>(machine.GetSubKey(kSettingsKeyPath));
   if (key == nullptr) return;
   for (int i = 0; i < kRecentFileCount; ++i)
     ReadText(*key, IndexedName("RecentFile", i).c_str(), &recentFiles[i]);

@@ -24,8 +24,9 @@ class AppSettings {
 
   // Opens the settings key, creating missing levels, and takes every stored value that exists.
   // A key that can neither be opened nor created leaves the defaults. The Preferences are
-  // loaded separately (Preferences::Load), later in the start-up.
-  void Load();
+  // loaded separately (Preferences::Load), later in the start-up. Without `create` a missing
+  // key is left missing, for a run that must not change the user's settings file.
+  void Load(bool create = true);
   // The save at exit: these values, then the Preferences, as one atomic change of the settings
   // file. 1 when everything was written.
   int Save();

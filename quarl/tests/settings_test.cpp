@@ -76,8 +76,9 @@ class SettingsTest : public QObject {
   // its type and bytes.
   void emptyStoreGivesDefaultsAndSaveWritesEveryValue() {
     AppSettings settings;
-    // The Preferences alone never create the key: nothing to read, nothing written.
+    // The Preferences alone never create the key, nor a load told not to.
     settings.preferences.Load();
+    settings.Load(false);
     QVERIFY(!QFile::exists(registry_));
     settings.Load();
     QCOMPARE(settings.lastWinRect, (StoredRect{-2, -2, -1, -1}));
@@ -141,6 +142,15 @@ class SettingsTest : public QObject {
     check("MaxLengthDisplay", platform::kSettingNumber, {0xFF, 0xFF, 0xFF, 0x7F});
     check("LastG2Settings", platform::kSettingBinary, Bytes(100, 0));
     check("MP3EncoderCodec", platform::kSettingNumber, {2, 0, 0, 0}, "MP3EncoderOptions");
+
+    // A stored empty temporary folder (it would become "/") and a format of the wrong size are
+    // not taken.
+    QVERIFY(key->SetKeyString("TempDirectory", ""));
+    QVERIFY(key->SetKeyData("WaveFormat", "\1\0\2", 3));
+    Preferences again;
+    again.Load();
+    QCOMPARE(again.tempDirectory, Under("cache/tessel/"));
+    QCOMPARE(again.waveFormat.nSamplesPerSec, 22050u);
   }
 
   // What one run saves, the next reads back; a shorter rendered list leaves no old names.
@@ -260,8 +270,14 @@ class SettingsTest : public QObject {
   void recentListRebuild() {
     for (const char* name : {"a.sgp", "b.sgp", "c.sgp"})
       WriteFile(folder_.path() + "/" + name, "x");
-    const std::array<std::string, kRecentFileCount> stored = {
-        Under("b.sgp"), "", Under("deleted.sgp"), Under("a.sgp"), Under("c.sgp"), "", "", ""};
+    const std::array<std::string, kRecentFileCount> stored = {Under("b.sgp"),
+                                                              "",
+                                                              Under("deleted.sgp"),
+                                                              Under("a.sgp"),
+                                                              Under("c.sgp"),
+                                                              Under("a.sgp"),
+                                                              "",
+                                                              ""};
     const std::vector<std::string> expected = {Under("b.sgp"), Under("a.sgp"), Under("c.sgp")};
     QCOMPARE(RebuildRecentList(stored), expected);
   }
