@@ -2,6 +2,7 @@
 
 #include <sonark/mixer/pcm_mixer.h>
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,6 +102,43 @@ class TimelineSessionTest : public QObject {
     QVERIFY(OpenInto(view, again));
     QVERIFY(SameBar(dynamic_cast<TimelineSound*>(view.Root()->GetAtom(1, nullptr))->Bar(),
                     BarRect{4000, 144, 6000, 210}));
+  }
+
+  // The background tasks run through the view: an open replaces the root and shows the bars
+  // the file kept; an added sound goes to the nearest lane its time leaves free.
+  void tasksOpenAndAddThroughTheView() {
+    TimelineView view;
+    QSignalSpy busy(&view, &TimelineView::BusyChanged);
+    BackgroundTask open;
+    open.type = TaskType::kOpenSession;
+    open.path = dir_.filePath("bars.sgp").toStdString();
+    const std::string opened = open.path;
+    view.Tasks().Queue(std::move(open));
+    QVERIFY(view.Tasks().WaitUntilIdle(10000));
+    QTRY_COMPARE(view.SessionPath(), opened);
+    QVERIFY(!view.Modified());
+    QCOMPARE(view.Root()->NumAtoms(kAtomTypeMembers, 0), 3);
+    auto* b = dynamic_cast<TimelineSound*>(view.Root()->GetAtom(1, nullptr));
+    QVERIFY(b != nullptr && SameBar(b->Bar(), BarRect{3000, 300, 5000, 366}));
+    QCOMPARE(b->Item().View(), &view);
+    QVERIFY(busy.count() >= 2);
+
+    BackgroundTask add;
+    add.type = TaskType::kAddSound;
+    add.path = wave_;
+    add.startTime = 1000;  // overlaps the bar in lane 2 (500 ... 2500)
+    add.top = 150;
+    view.Tasks().Queue(std::move(add));
+    QVERIFY(view.Tasks().WaitUntilIdle(10000));
+    QTRY_VERIFY(view.Modified());
+    TimelineSound* added = nullptr;
+    for (int i = 0; i < view.Root()->NumAtoms(kAtomTypeMembers, 0); ++i) {
+      auto* sound = dynamic_cast<TimelineSound*>(view.Root()->GetAtom(i, nullptr));
+      if (sound != nullptr && sound->AbsoluteOffset() == 1000) added = sound;
+    }
+    QVERIFY(added != nullptr);
+    QCOMPARE(added->Bar().top, 3 * kLaneSpacing);
+    QCOMPARE(added->Bar().right, 3000);
   }
 
   // The cursor runs on the clock from the play start and stays within one timer step of the

@@ -38,7 +38,7 @@ void Follow(TimelineItem& item) {
   item.Invalidate();
   item.FollowAtom();
   item.Invalidate();
-  if (item.View() != nullptr) item.View()->ContentChanged();
+  if (item.View() != nullptr) item.View()->ExtentsChanged();
 }
 
 // After joining a group: the view of the new parent, the bar at the atom's place, and for a
@@ -53,7 +53,7 @@ void Joined(CAudioAtom* parent, TimelineItem& item, bool* bar_loaded) {
     *bar_loaded = true;
   }
   item.Invalidate();
-  if (view != nullptr) view->ContentChanged();
+  if (view != nullptr) view->ExtentsChanged();
 }
 
 void Leaving(TimelineItem& item) {
@@ -256,12 +256,12 @@ int TimelineGroup::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b
 
 void TimelineRoot::NotifyOfNewLength() {
   SessionRootGroup::NotifyOfNewLength();
-  if (TimelineView* view = view_.load()) view->ContentChanged();
+  if (TimelineView* view = view_.load()) view->ExtentsChanged();
 }
 
 void TimelineRoot::NotifyOfMemberChange() {
   SessionRootGroup::NotifyOfMemberChange();
-  if (TimelineView* view = view_.load()) view->ContentChanged();
+  if (TimelineView* view = view_.load()) view->ExtentsChanged();
 }
 
 int TimelineRoot::LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,

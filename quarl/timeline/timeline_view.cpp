@@ -104,10 +104,10 @@ class TimelineBarWindow : public QWidget {
 
 TimelineView::TimelineView(QWidget* parent) : QWidget(parent) {
   root_ = new TimelineRoot(this);
-  current_ = root_;
+  current_ = TheRoot();
   char name[1001];
   GenerateUniqueName(name, sizeof name);
-  root_->SetAtomName(name);
+  TheRoot()->SetAtomName(name);
 
   marker_bar_ = new MarkerBar(&transform_, this);
   bar_window_ = new TimelineBarWindow(this);
@@ -139,20 +139,38 @@ TimelineView::TimelineView(QWidget* parent) : QWidget(parent) {
   transform_.SetXScale(zoom_);
   marker_bar_->SetZoom(zoom_, 1);
   Resized(transform_.ViewportWidth(), transform_.ViewportHeight());
+
+  tasks_ = std::make_unique<BackgroundTasks>(this);
+  tasks_->SetBusyCallback([this](int state) {
+    const bool busy = state == 0;
+    QMetaObject::invokeMethod(
+        this,
+        [this, busy] {
+          SetBusy(busy, busy ? QString::fromStdString(tasks_->BusyText()) : QString());
+          emit BusyChanged(busy);
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 TimelineView::~TimelineView() {
+  // The task thread may still be using the root: it finishes (cancelled) first.
+  tasks_.reset();
   cursor_timer_->stop();
   animation_timer_->stop();
-  // Whatever still holds an atom (a playing mixer) must not reach back into a closed view.
-  root_->Lock();
-  WalkTree(root_, [](CAudioAtom* atom) {
+  ReleaseRoot(TheRoot());
+}
+
+void TimelineView::ReleaseRoot(TimelineRoot* root) {
+  // Whatever still holds an atom (a playing mixer) must not reach back into the view.
+  root->Lock();
+  WalkTree(root, [](CAudioAtom* atom) {
     if (TimelineItem* item = ItemOf(atom)) item->SetView(nullptr);
   });
-  root_->Unlock();
-  root_->SetView(nullptr);
-  CAudioAtom* root = root_;
-  DeleteAtom(&root);
+  root->Unlock();
+  root->SetView(nullptr);
+  CAudioAtom* holder = root;
+  DeleteAtom(&holder);
 }
 
 QWidget* TimelineView::BarWindow() const { return bar_window_; }
@@ -207,13 +225,13 @@ void TimelineView::ZoomOut() {
 void TimelineView::UpdateExtents() {
   long right = 0;
   long bottom = 0;
-  ForEachItem(current_, [&](TimelineItem* item) {
+  ForEachItem(Current(), [&](TimelineItem* item) {
     right = std::max(right, static_cast<long>(item->Bar().right));
     bottom = std::max(bottom, static_cast<long>(item->Bar().bottom));
   });
-  const int markers = root_->Markers().Count();
+  const int markers = TheRoot()->Markers().Count();
   MarkerRecord last;
-  if (markers > 0 && root_->Markers().Get(markers - 1, &last)) right = std::max(right, long{last.time});
+  if (markers > 0 && TheRoot()->Markers().Get(markers - 1, &last)) right = std::max(right, long{last.time});
   extent_x_ = right * 110 / 100;
   extent_y_ = bottom + kLaneSpacing;
   UpdateScrollBars();
@@ -303,7 +321,7 @@ void TimelineView::SetBusy(bool busy, const QString& text) {
 
 void TimelineView::SetParameter(int parameter) {
   parameter_ = std::clamp(parameter, 0, 2);
-  ForEachItem(current_, [this](TimelineItem* item) { item->SetParameter(parameter_); });
+  ForEachItem(Current(), [this](TimelineItem* item) { item->SetParameter(parameter_); });
   const int value = parameter_;
   QMetaObject::invokeMethod(this, [this, value] { emit ParameterChanged(value); },
                             Qt::QueuedConnection);
@@ -323,16 +341,16 @@ void TimelineView::ViewGroup(CSoundGroup* group) {
   if (group == nullptr) return;
   current_ = group;
   ClearSelection();
-  ForEachItem(current_, [this](TimelineItem* item) { item->SetParameter(parameter_); });
+  ForEachItem(Current(), [this](TimelineItem* item) { item->SetParameter(parameter_); });
   UpdateExtents();
   InvalidateAll();
   RefreshStatus();
 }
 
 void TimelineView::LeaveGroup() {
-  CAudioAtom* parent = current_->Parent();
+  CAudioAtom* parent = Current()->Parent();
   if (parent == nullptr) return;
-  TimelineItem* left = ItemOf(current_);
+  TimelineItem* left = ItemOf(Current());
   ViewGroup(static_cast<CSoundGroup*>(parent));
   if (left != nullptr) Select(left);
 }
@@ -343,7 +361,7 @@ bool TimelineView::CanExpand() {
                      [](TimelineItem* item) { return item->Atom()->Type() == kAtomTypeGroup; });
 }
 
-bool TimelineView::CanCollapse() const { return current_->Parent() != nullptr; }
+bool TimelineView::CanCollapse() const { return Current()->Parent() != nullptr; }
 
 void TimelineView::Select(TimelineItem* item, bool add) {
   if (!add) ClearSelection();
@@ -399,15 +417,15 @@ void TimelineView::NewSession() {
   }
   ClearSelection();
   session_path_.clear();
-  current_ = root_;
+  current_ = TheRoot();
   {
     // One rebuild at the end rather than one per member.
     MapCombiningPause pause;
-    while (CAudioAtom* member = root_->GetAtom(0, nullptr)) {
-      if (member->Remove() == nullptr && root_->GetAtom(0, nullptr) == member) break;
+    while (CAudioAtom* member = TheRoot()->GetAtom(0, nullptr)) {
+      if (member->Remove() == nullptr && TheRoot()->GetAtom(0, nullptr) == member) break;
     }
   }
-  root_->ResetMarkers();
+  TheRoot()->ResetMarkers();
   cursor_.Stop();
   cursor_timer_->stop();
   cursor_.Synchronise(0);
@@ -415,7 +433,7 @@ void TimelineView::NewSession() {
   SetModified(false);
   char name[1001];
   GenerateUniqueName(name, sizeof name);
-  root_->SetAtomName(name);
+  TheRoot()->SetAtomName(name);
   UpdateExtents();
   ScrollToTime(0, false);
   ScrollToY(0, false);
@@ -425,8 +443,8 @@ void TimelineView::NewSession() {
 }
 
 void TimelineView::SessionLoaded() {
-  root_->Lock();
-  WalkTree(root_, [this](CAudioAtom* atom) {
+  TheRoot()->Lock();
+  WalkTree(TheRoot(), [this](CAudioAtom* atom) {
     if (TimelineItem* item = ItemOf(atom)) {
       item->SetView(this);
       item->SetParameter(parameter_);
@@ -434,8 +452,8 @@ void TimelineView::SessionLoaded() {
       item->MarkWaveformForRebuild();
     }
   });
-  root_->Unlock();
-  current_ = root_;
+  TheRoot()->Unlock();
+  current_ = TheRoot();
   UpdateExtents();
   InvalidateAll();
   RefreshStatus();
@@ -546,10 +564,11 @@ QRect TimelineView::CursorStrip(long position) const {
 }
 
 void TimelineView::PaintRect(QPainter& painter, const QRect& rect) {
+  CSoundGroup* group = Current();
   painter.fillRect(rect, kBackground);
-  if (current_ != root_) {
-    const long start = current_->AbsoluteOffset();
-    const long end = start + current_->Length(0);
+  if (group != TheRoot()) {
+    const long start = group->AbsoluteOffset();
+    const long end = start + group->Length(0);
     QRect span(QPoint(static_cast<int>(std::max(-1L, transform_.ToPixelX(start))), rect.top()),
                QPoint(static_cast<int>(std::min(100000L, transform_.ToPixelX(end))), rect.bottom()));
     painter.fillRect(span.intersected(rect), kInside);
@@ -581,7 +600,7 @@ void TimelineView::PaintRect(QPainter& painter, const QRect& rect) {
   }
   std::lock_guard<std::recursive_mutex> hold(state_lock_);
   TimelineItem* dragged = dragged_;
-  ForEachItem(current_, [&](TimelineItem* item) {
+  ForEachItem(group, [&](TimelineItem* item) {
     if (item != dragged) item->Draw(painter, context);
   });
   if (dragged != nullptr) dragged->Draw(painter, context);
@@ -600,7 +619,7 @@ void TimelineView::PaintRect(QPainter& painter, const QRect& rect) {
                      rect.bottom());
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
-  for (const MarkerRecord& marker : root_->Markers().Records()) {
+  for (const MarkerRecord& marker : TheRoot()->Markers().Records()) {
     const long x = transform_.ToPixelX(marker.time);
     if (x < rect.left() || x > rect.right()) continue;
     const uint32_t colour = static_cast<uint32_t>(marker.colour);
@@ -675,7 +694,8 @@ bool TimelineView::AnimationRunning() const { return animation_timer_->isActive(
 
 void TimelineView::StepAnimation() {
   std::lock_guard<std::recursive_mutex> hold(state_lock_);
-  current_->Lock();
+  CSoundGroup* group = Current();
+  group->Lock();
   for (TimelineItem* item : animated_) {
     const long offset = item->Atom()->CurrentPlayOffset();
     const long x = transform_.ToPixelX(item->Bar().left + offset);
@@ -686,10 +706,10 @@ void TimelineView::StepAnimation() {
     item->play_line_x = x;
     InvalidatePixels(QRect(static_cast<int>(x), bar.top(), 2, bar.height()));
   }
-  current_->Unlock();
+  group->Unlock();
 }
 
-void TimelineView::ContentChanged() {
+void TimelineView::ExtentsChanged() {
   QMetaObject::invokeMethod(this, [this] { UpdateExtents(); }, Qt::QueuedConnection);
 }
 
@@ -739,16 +759,16 @@ std::array<QString, 3> TimelineView::StatusTexts() {
     }
     return panes;
   }
-  if (current_ == root_ || current_->Parent() == nullptr) {
-    panes[0] = QString::fromUtf8(current_->GetInfo()->name);
+  if (Current() == TheRoot() || Current()->Parent() == nullptr) {
+    panes[0] = QString::fromUtf8(Current()->GetInfo()->name);
   } else {
     char nested[1024] = "";
-    current_->GetNestedName(nested, sizeof nested, 4);
-    panes[0] = Printf("%s (%ld down)", nested, current_->LevelsDeep());
+    Current()->GetNestedName(nested, sizeof nested, 4);
+    panes[0] = Printf("%s (%ld down)", nested, Current()->LevelsDeep());
   }
-  panes[1] = Printf("%d Sounds, %d Sub-Groups", current_->NumAtoms(kAtomTypeSound, 0),
-                    current_->NumAtoms(kAtomTypeGroup, 0));
-  panes[2] = QString::fromStdString(LengthText(current_->Length(0)));
+  panes[1] = Printf("%d Sounds, %d Sub-Groups", Current()->NumAtoms(kAtomTypeSound, 0),
+                    Current()->NumAtoms(kAtomTypeGroup, 0));
+  panes[2] = QString::fromStdString(LengthText(Current()->Length(0)));
   return panes;
 }
 
@@ -798,7 +818,7 @@ TimelineItem* TimelineView::HitTest(const QPoint& pixel, BarPart* part, double* 
   const long y = transform_.ToLogicalY(pixel.y());
   TimelineItem* hit = nullptr;
   // The last one drawn lies on top.
-  ForEachItem(current_, [&](TimelineItem* item) {
+  ForEachItem(Current(), [&](TimelineItem* item) {
     if (item->Contains(x, y, transform_.XScale())) hit = item;
   });
   if (hit == nullptr) return nullptr;
@@ -820,4 +840,118 @@ TimelineItem* TimelineView::HitTest(const QPoint& pixel, BarPart* part, double* 
     *value = EnvelopeValue(hit->Parameter(), pixel.y(), a, b);
   }
   return hit;
+}
+
+// ---- background tasks ----
+
+SessionRootGroup* TimelineView::NewRoot() { return new TimelineRoot(this); }
+
+BarSound* TimelineView::NewSound() { return new TimelineSound(); }
+
+BarGroup* TimelineView::NewGroup() { return new TimelineGroup(); }
+
+bool TimelineView::PlaceNewAtom(CAudioAtom* atom, long start, int top) {
+  TimelineItem* item = ItemOf(atom);
+  CSoundGroup* group = Current();
+  const long length = atom->Length(0);
+  if (item != nullptr) {
+    // The lanes whose bars overlap the new bar's time are taken; the nearest free one wins.
+    std::vector<long> taken;
+    group->Lock();
+    for (int i = 0;; ++i) {
+      long offset = 0;
+      CAudioAtom* member = group->GetAtom(i, &offset);
+      if (member == nullptr) break;
+      TimelineItem* other = ItemOf(member);
+      if (other == nullptr) continue;
+      const BarRect& bar = other->Bar();
+      if (bar.left < start + length && bar.right > start) taken.push_back(bar.top / kLaneSpacing);
+    }
+    group->Unlock();
+    const long wanted = std::max(0, top) / kLaneSpacing;
+    long lane = wanted;
+    for (long step = 0;; ++step) {
+      if (std::find(taken.begin(), taken.end(), wanted + step) == taken.end()) {
+        lane = wanted + step;
+        break;
+      }
+      if (step <= wanted &&
+          std::find(taken.begin(), taken.end(), wanted - step) == taken.end()) {
+        lane = wanted - step;
+        break;
+      }
+    }
+    item->Bar() = BarInLane(start, length, static_cast<int>(lane));
+  }
+  // A session added as a group brings its members, which show through this view too.
+  const int parameter = parameter_;
+  auto show_here = [this, parameter](CAudioAtom* shown) {
+    if (TimelineItem* shown_item = ItemOf(shown)) {
+      shown_item->SetView(this);
+      shown_item->SetParameter(parameter);
+    }
+  };
+  show_here(atom);
+  WalkTree(atom, show_here);
+  return atom->Add(group, start - group->AbsoluteOffset()) != nullptr;
+}
+
+void TimelineView::ContentChanged() {
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        UpdateExtents();
+        SetModified(true);
+        InvalidateAll();
+        RefreshStatus();
+      },
+      Qt::QueuedConnection);
+}
+
+void TimelineView::SessionReplaced(SessionRootGroup* root, const std::string& path) {
+  auto* fresh = static_cast<TimelineRoot*>(root);
+  TimelineRoot* old = root_.exchange(fresh);
+  current_ = fresh;
+  QMetaObject::invokeMethod(
+      this,
+      [this, old, path] {
+        {
+          std::lock_guard<std::recursive_mutex> hold(state_lock_);
+          selection_.clear();
+          animated_.clear();
+          hot_ = nullptr;
+          dragged_ = nullptr;
+        }
+        animation_timer_->stop();
+        ReleaseRoot(old);
+        session_path_ = path;
+        cursor_.Stop();
+        cursor_timer_->stop();
+        cursor_.Synchronise(0);
+        ScrollToTime(0, false);
+        ScrollToY(0, false);
+        SessionLoaded();
+        SetModified(false);
+        QMetaObject::invokeMethod(this, [this] { emit TitleChanged(); }, Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
+}
+
+void TimelineView::SessionSaved(const std::string& path) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, path] {
+        session_path_ = path;
+        SetModified(false);
+        emit TitleChanged();
+      },
+      Qt::QueuedConnection);
+}
+
+void TimelineView::TaskFailed(const char* key, const std::string& detail) {
+  const QString text_key = QString::fromUtf8(key);
+  const QString text_detail = QString::fromStdString(detail);
+  QMetaObject::invokeMethod(
+      this, [this, text_key, text_detail] { emit TaskFailedWith(text_key, text_detail); },
+      Qt::QueuedConnection);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <quarl/timeline/background_tasks.h>
 #include <quarl/timeline/play_cursor.h>
 #include <quarl/timeline/timeline_atoms.h>
 #include <quarl/timeline/view_transform.h>
@@ -9,6 +10,8 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -29,8 +32,12 @@ enum class BarPart { kNone, kPlayButton, kBody, kEnvelope };
 // are painted again before the buffer is copied to the screen.
 //
 // Runs on the GUI thread. Atoms may tell it of changes from a loading or mixing thread
-// (InvalidateBar, ContentChanged, ItemStoppedPlaying, ForgetItem); those only mark and queue.
-class TimelineView : public QWidget {
+// (InvalidateBar, ExtentsChanged, ItemStoppedPlaying, ForgetItem); those only mark and queue.
+//
+// It is the host of the background tasks (adding sounds, opening, saving, rendering), which it
+// owns: their calls come on the task thread, swap the root at once and do the window's part
+// through queued invocations.
+class TimelineView : public QWidget, public TaskHost {
   Q_OBJECT
 
  public:
@@ -44,8 +51,11 @@ class TimelineView : public QWidget {
   explicit TimelineView(QWidget* parent = nullptr);
   ~TimelineView() override;
 
-  TimelineRoot* Root() { return root_; }
-  CSoundGroup* CurrentGroup() const { return current_; }
+  TimelineRoot* Root() override { return root_.load(); }
+  CSoundGroup* CurrentGroup() override { return current_.load(); }
+  BackgroundTasks& Tasks() { return *tasks_; }
+  // The mixer renders run on (the program's mixer); null until set.
+  void SetRenderMixer(CPCMMixer* mixer) { render_mixer_ = mixer; }
   const ViewTransform& Transform() const { return transform_; }
   MarkerBar* Ruler() const { return marker_bar_; }
   QWidget* BarWindow() const;
@@ -137,13 +147,27 @@ class TimelineView : public QWidget {
   void UnregisterAnimated(TimelineItem* item);
   bool AnimationRunning() const;
 
-  // From the atoms (any thread).
-  void ContentChanged();
+  // From the atoms (any thread): bars moved or changed length.
+  void ExtentsChanged();
   void ItemStoppedPlaying(TimelineItem* item);
   void ForgetItem(TimelineItem* item);
 
   // The back buffer painting itself, for the bar window.
   void PaintPending();
+
+  // TaskHost, called on the task thread.
+  SessionRootGroup* NewRoot() override;
+  BarSound* NewSound() override;
+  BarGroup* NewGroup() override;
+  int PeakResolution() override { return wave_resolution_; }
+  // Adds the atom to the current group at `start` ms of session time, in the free lane
+  // nearest to `top` (one whose bars leave its time span clear).
+  bool PlaceNewAtom(CAudioAtom* atom, long start, int top) override;
+  void ContentChanged() override;
+  void SessionReplaced(SessionRootGroup* root, const std::string& path) override;
+  void SessionSaved(const std::string& path) override;
+  void TaskFailed(const char* key, const std::string& detail) override;
+  CPCMMixer* RenderMixer() override { return render_mixer_.load(); }
 
  public slots:
   void ZoomIn();
@@ -166,6 +190,10 @@ class TimelineView : public QWidget {
   void TitleChanged();
   void ZoomChanged(int value);
   void StatusTextsChanged(const QString& pane1, const QString& pane2, const QString& pane3);
+  // A background task begins (true) or ends (false).
+  void BusyChanged(bool busy);
+  // A background task failed: the strings file's key of the message and what failed.
+  void TaskFailedWith(const QString& key, const QString& detail);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -181,9 +209,17 @@ class TimelineView : public QWidget {
   template <typename Fn>
   void ForEachItem(CSoundGroup* group, Fn fn);
 
+  TimelineRoot* TheRoot() const { return root_.load(); }
+  CSoundGroup* Current() const { return current_.load(); }
+  // Lets go of a root the view no longer shows.
+  static void ReleaseRoot(TimelineRoot* root);
+
   ViewTransform transform_;
-  TimelineRoot* root_ = nullptr;
-  CSoundGroup* current_ = nullptr;
+  // Swapped by an open on the task thread; the old root stays alive until the window has
+  // taken the new one.
+  std::atomic<TimelineRoot*> root_{nullptr};
+  std::atomic<CSoundGroup*> current_{nullptr};
+  std::atomic<CPCMMixer*> render_mixer_{nullptr};
   MarkerBar* marker_bar_ = nullptr;
   TimelineBarWindow* bar_window_ = nullptr;
   QScrollBar* h_scroll_ = nullptr;
@@ -219,4 +255,6 @@ class TimelineView : public QWidget {
   QImage back_buffer_;
 
   PlayCursor cursor_;
+  // Last, so that it goes first: its worker is done before anything it uses.
+  std::unique_ptr<BackgroundTasks> tasks_;
 };
