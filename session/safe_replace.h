@@ -4,7 +4,8 @@
 
 #include <string>
 
-// Where a command's output goes, decided before anything is written.
+// Where a file being written (a command's output, a saved session, a rendered wave) goes,
+// decided before anything is written.
 //
 // A regular file (or a new one) is never left half-written: the new content goes to a
 // temporary file in the same folder, which is flushed to the disk and then renamed over the

@@ -3,6 +3,7 @@
 #include <quarl/timeline/background_tasks.h>
 #include <session/session_atoms.h>
 #include <sonark/mixer/pcm_mixer.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -137,6 +138,9 @@ class BackgroundTasksTest : public QObject {
     const std::string text = folder_ + "/notes.txt";
     std::ofstream(text) << "not a sound at all";
     const std::string session = folder_ + "/song.sgp";
+    // What a save killed in a process long gone left behind goes with the next save.
+    const std::string leftover = folder_ + "/.song.sgp.tmp-999999";
+    std::ofstream(leftover) << "RIFF";
 
     tasks.Queue(Task(TaskType::kAddSound, wave_, 2500, 72));
     tasks.Queue(Task(TaskType::kAddSound, text));
@@ -151,6 +155,7 @@ class BackgroundTasksTest : public QObject {
     QCOMPARE(progress_at_end, std::vector<int>(6, 100));
     QCOMPARE(tasks.Progress(), 100);
     QVERIFY(!tasks.Busy());
+    QVERIFY(access(leftover.c_str(), F_OK) != 0);
     const std::vector<std::string> expected = {"placed 2500 72",     "changed",
                                                "IDS_UNKNOWN_FORMAT", "IDS_READ_ERROR",
                                                "saved " + session,   "replaced " + session,

@@ -397,6 +397,8 @@ void BackgroundTasks::SaveSession(BackgroundTask& task) {
   const bool whole_session = !task.group;
   CSoundGroup* group = whole_session ? host_->Root() : task.group.get();
   save_estimate_ = group->SaveSize(1);
+  // A save killed earlier (the program's or quarl-cli's) may have left its temporary file.
+  SweepLeftovers(FolderOf(task.path));
   std::string error;
   if (!SaveSessionFile(group, task.path, &error, &save_watch_)) {
     if (!Cancelled()) host_->TaskFailed("IDS_SAVE_ERROR", task.path + ": " + error);
