@@ -10,6 +10,24 @@
 
 using namespace timeline_test;
 
+namespace {
+
+// The peak of a slice whose loudest sample is `level`.
+int PeakOf(int level) { return level * 255 / 32767; }
+
+// The half-height of the waveform column at x of a bar whose top is at `top`: the waveform is
+// the colour of the area's middle row, and its line runs symmetrically about it.
+int HalfHeight(const QImage& image, int x, int top) {
+  const int area_top = top + 18;
+  const int middle = area_top + 23;
+  const QRgb wave = qRgb(38, 108, 64);
+  for (int y = area_top; y < middle; ++y)
+    if (image.pixel(x, y) == wave) return middle - y;
+  return 0;
+}
+
+}  // namespace
+
 class TimelineDrawingTest : public QObject {
   Q_OBJECT
 
@@ -151,13 +169,8 @@ class TimelineDrawingTest : public QObject {
     view.RedrawNow();
 
     const QImage& image = view.BackBuffer();
-    const QRgb wave = image.pixel(52, 41);  // the middle row is always drawn
-    const int area_top = 18, middle = 18 + 23;
-    auto half_height = [&](int x) {
-      for (int y = area_top; y < middle; ++y)
-        if (image.pixel(x, y) == wave) return middle - y;
-      return 0;
-    };
+    auto half_height = [&](int x) { return HalfHeight(image, x, 0); };
+    for (int k = 0; k < 50; ++k) QCOMPARE(int(data[k]), PeakOf(levels[k]));
     // Bar at pixel 50 (1000 ms at 20 ms per pixel), its frame at 50 and 149: column x shows
     // peak x - 50.
     for (int x = 51; x < 99; ++x) {
@@ -177,6 +190,29 @@ class TimelineDrawingTest : public QObject {
     view.SetParameter(kParamPan);  // no pan events: no line
     view.RedrawNow();
     QVERIFY(image.pixel(100, 18 + 46 / 2) != envelope);
+  }
+
+  // A sound longer than the peaks kept in memory reads its columns from its peak file.
+  void streamedWaveform() {
+    std::vector<int> levels;
+    for (int k = 0; k < 1500; ++k) levels.push_back(1500 + 700 * (k % 37));  // 30 s
+    const std::string path = WriteWave(dir_.filePath("long.wav"), levels);
+    AtomRef<TimelineSound> sound(LoadSound<TimelineSound>(path));
+    QVERIFY(sound && sound->GetPeaks() != nullptr);
+    QVERIFY(sound->GetPeaks()->IsStreaming());
+
+    TimelineView view;
+    view.resize(900, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(sound->Add(view.Root(), 0) != nullptr);
+    view.ScrollToTime(20000);  // column x shows peak 1000 + x
+    view.RedrawNow();
+    const QImage& image = view.BackBuffer();
+    for (int x = 1; x < 400; ++x) QCOMPARE(HalfHeight(image, x, 0), PeakOf(levels[1000 + x]) * 46 / 512);
+    view.ScrollToTime(2000);  // and back before the window it holds
+    view.RedrawNow();
+    for (int x = 1; x < 400; ++x) QCOMPARE(HalfHeight(image, x, 0), PeakOf(levels[100 + x]) * 46 / 512);
   }
 
  private:
