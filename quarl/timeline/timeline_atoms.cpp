@@ -26,9 +26,10 @@ void ShowState(TSoundStateCode code, TimelineItem& item) {
     case kSoundLocked: item.locked = true; break;
     case kSoundUnlocked: item.locked = false; break;
     case kSoundPlayModeOff:
+      // From the mixing thread: only the play line goes, nothing of the bar changes.
       if (item.View() != nullptr) item.View()->ItemStoppedPlaying(&item);
-      break;
-    default: break;
+      return;
+    default: return;
   }
   item.Invalidate();
 }
@@ -46,11 +47,16 @@ void Follow(TimelineItem& item) {
 void Joined(CAudioAtom* parent, TimelineItem& item, bool* bar_loaded) {
   TimelineView* view = ViewOf(parent);
   if (view != nullptr) item.SetView(view);
-  item.FollowAtom();
-  if (!*bar_loaded) {
-    item.Bar().top = 0;
-    item.Bar().bottom = kBarHeight;
-    *bar_loaded = true;
+  {
+    // The window reads bars under the lock of the group it shows.
+    parent->Lock();
+    item.FollowAtom();
+    if (!*bar_loaded) {
+      item.Bar().top = 0;
+      item.Bar().bottom = kBarHeight;
+      *bar_loaded = true;
+    }
+    parent->Unlock();
   }
   item.Invalidate();
   if (view != nullptr) view->ExtentsChanged();

@@ -111,7 +111,7 @@ class TimelineItem {
   // The name laid out once: bars are redrawn far more often than they are renamed.
   QStaticText title_;
   std::unique_ptr<CPeaks> waveform_;
-  bool rebuild_waveform_ = true;
+  std::atomic<bool> rebuild_waveform_{true};  // set by the tree's changes on any thread
   // The streamed peaks in the buffer: from window_start_, window_count_ of them.
   unsigned long window_start_ = 0;
   unsigned long window_count_ = 0;
