@@ -93,7 +93,8 @@ class TimelineDrawingTest : public QObject {
   void timeTexts() {
     QCOMPARE(PositionText(5250, false), std::string("05:250"));
     QCOMPARE(PositionText(75500, false), std::string("01:15:500"));
-    QCOMPARE(PositionText(3723004, true), std::string("01:02:03:04"));
+    QCOMPARE(PositionText(1050, false), std::string("01:050"));
+    QCOMPARE(PositionText(3723004, true), std::string("01:02:03:004"));
     QCOMPARE(PositionText(3723004, false), std::string("01:02:03"));
     QCOMPARE(LengthText(5250), std::string("5.25 (secs)"));
     QCOMPARE(LengthText(5999), std::string("6.00 (secs)"));  // carried, never "5.100"
@@ -190,6 +191,48 @@ class TimelineDrawingTest : public QObject {
     view.SetParameter(kParamPan);  // no pan events: no line
     view.RedrawNow();
     QVERIFY(image.pixel(100, 18 + 46 / 2) != envelope);
+  }
+
+  // A group's bar shows its members' peaks added together (at most 255); its status and a
+  // member's status and tooltip texts name them with their times.
+  void groupPictureAndTexts() {
+    std::vector<int> quiet(50, 6000), loud(50, 26000);
+    AtomRef<TimelineSound> a(LoadSound<TimelineSound>(WriteWave(dir_.filePath("q.wav"), quiet)));
+    AtomRef<TimelineSound> b(LoadSound<TimelineSound>(WriteWave(dir_.filePath("l.wav"), loud)));
+    AtomRef<TimelineGroup> group(new TimelineGroup());
+    QVERIFY(a && b);
+    QVERIFY(a->Add(group.get(), 0) && b->Add(group.get(), 500));
+    group->SetAtomName("drums");
+
+    TimelineView view;
+    view.resize(900, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(group->Add(view.Root(), 1000) != nullptr);
+    QCOMPARE(group->Bar().right, 2500);
+    view.RedrawNow();
+    const QImage& image = view.BackBuffer();
+    QCOMPARE(HalfHeight(image, 60, 0), PeakOf(6000) * 46 / 512);                   // a alone
+    QCOMPARE(HalfHeight(image, 90, 0), std::min(255, PeakOf(6000) + PeakOf(26000)) * 46 / 512);
+    QCOMPARE(HalfHeight(image, 110, 0), PeakOf(26000) * 46 / 512);                  // b alone
+
+    QCOMPARE(view.StatusTexts()[1], QString("0 Sounds, 1 Sub-Groups"));
+    view.Select(&group->Item());
+    QCOMPARE(view.StatusTexts()[0], QString("[01:000] drums"));
+    view.ViewGroup();
+    const std::array<QString, 3> inside = view.StatusTexts();
+    QVERIFY(inside[0].endsWith("drums (1 down)"));
+    QCOMPARE(inside[1], QString("2 Sounds, 0 Sub-Groups"));
+    QCOMPARE(inside[2], QString("1.50 (secs)"));
+    view.SetHotItem(&b->Item());
+    QCOMPARE(view.StatusTexts()[0], QString("[01:500] tone"));
+    QCOMPARE(view.StatusTexts()[2], QString("1.00 (secs)"));
+    b->SetLock(1);
+    QCOMPARE(view.TooltipText(&b->Item(), BarPart::kBody, 0), QString("tone (Locked) @ 01:500 "));
+    view.SetParameter(kParamPan);
+    QCOMPARE(view.TooltipText(&b->Item(), BarPart::kEnvelope, -0.257),
+             QString("25 % (Left Speaker)"));
+    QCOMPARE(view.TooltipText(&b->Item(), BarPart::kEnvelope, 0.004), QString("0 % (Center)"));
   }
 
   // A sound longer than the peaks kept in memory reads its columns from its peak file.

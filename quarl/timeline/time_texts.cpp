@@ -35,12 +35,13 @@ std::string PositionText(long ms, bool long_form) {
   const long seconds = ms / 1000 % 60;
   const long millis = ms % 1000;
   char text[64];
+  // Milliseconds always in three digits: with two, 1.050 s would read "01:50", like 1.5 s.
   if (hours == 0 && minutes == 0) {
-    snprintf(text, sizeof text, "%02ld:%02ld", seconds, millis);
+    snprintf(text, sizeof text, "%02ld:%03ld", seconds, millis);
   } else if (hours == 0) {
-    snprintf(text, sizeof text, "%02ld:%02ld:%02ld", minutes, seconds, millis);
+    snprintf(text, sizeof text, "%02ld:%02ld:%03ld", minutes, seconds, millis);
   } else if (long_form) {
-    snprintf(text, sizeof text, "%02ld:%02ld:%02ld:%02ld", hours, minutes, seconds, millis);
+    snprintf(text, sizeof text, "%02ld:%02ld:%02ld:%03ld", hours, minutes, seconds, millis);
   } else {
     snprintf(text, sizeof text, "%02ld:%02ld:%02ld", hours, minutes, seconds);
   }

@@ -9,5 +9,6 @@
 std::string LengthText(long ms);
 
 // "05:250" (seconds, milliseconds), "01:15:500" (minutes first), and with hours
-// "01:02:03:004" in the long form or "01:02:03" without the milliseconds.
+// "01:02:03:004" in the long form or "01:02:03" without the milliseconds. Milliseconds are
+// always three digits ("01:050").
 std::string PositionText(long ms, bool long_form);
