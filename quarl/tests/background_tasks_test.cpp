@@ -220,7 +220,12 @@ class BackgroundTasksTest : public QObject {
     BackgroundTasks again(&host);
     again.Queue(Task(TaskType::kOpenSession, session));
     again.Queue(Task(TaskType::kRenderWave, wave_out));
+    // A session that cannot be opened leaves an empty one, and says so.
+    again.Queue(Task(TaskType::kOpenSession, folder_ + "/gone.sgp"));
     QVERIFY(again.WaitUntilIdle(30000));
+    const std::vector<std::string> reported = {"replaced " + session, "replaced ",
+                                               "IDS_CANT_OPEN_FILE"};
+    QCOMPARE(host.TakeLog(), reported);
     const std::string mix = ReadAll(wave_out);
     QCOMPARE(mix.substr(0, 4), std::string("RIFF"));
     // The session's best format: stereo, 16 bits, 22050 Hz; 1.5 s of it.

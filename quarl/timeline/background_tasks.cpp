@@ -11,6 +11,7 @@
 #include <sonark/mixer/pcm_mixer.h>
 #include <sonark/render/buffer_format.h>
 #include <sys/stat.h>
+#include <tarnell/errors.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/ref_ptr.h>
 #include <tarnell/riff.h>
@@ -362,8 +363,11 @@ void BackgroundTasks::OpenSession(BackgroundTask& task) {
   AtomRef<SessionRootGroup> root(host_->NewRoot());
   RefPtr<CFileObj> file(new CFileObj());
   MissingSounds missing;
-  bool ok = KindOfFile(task.path) == FileKind::kSession && file->Open(task.path.c_str(), 0, 0);
-  unsigned long code = ok ? 0 : platform::last_error();
+  const FileKind kind = KindOfFile(task.path);
+  unsigned long code =
+      kind == FileKind::kUnreadable ? static_cast<unsigned long>(ENOENT) : tarnell::kErrNotRiff;
+  bool ok = kind == FileKind::kSession && file->Open(task.path.c_str(), 0, 0);
+  if (kind == FileKind::kSession && !ok) code = platform::last_error();
   if (ok) {
     CRIFF riff;
     _chunkInfo form{};
