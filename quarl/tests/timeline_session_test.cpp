@@ -214,6 +214,16 @@ class TimelineSessionTest : public QObject {
     view.StepCursor();
     QCOMPARE(view.Cursor().Position(), 60000L);
     QVERIFY(!view.Cursor().Running());
+
+    // The 10 ms animation timer runs only while an item plays on its own.
+    AtomRef<TimelineSound> sound(LoadSound<TimelineSound>(wave_));
+    QVERIFY(sound->Add(view.Root(), 0));
+    QVERIFY(!view.AnimationRunning());
+    view.RegisterAnimated(&sound->Item());
+    QVERIFY(view.AnimationRunning());
+    sound->NotifyAtom(kSoundPlayModeOff, 0);  // as the mixer says when it stops
+    QTRY_VERIFY(!view.AnimationRunning());
+    QVERIFY(!sound->Item().animated);
   }
 
  private:

@@ -598,12 +598,15 @@ void TimelineView::PaintRect(QPainter& painter, const QRect& rect) {
     context.selection_start = ranges_.front().first;
     context.selection_end = ranges_.front().second;
   }
+  // The group's lock before the view's lists, as the threads that change the tree take them.
+  group->Lock();
   std::lock_guard<std::recursive_mutex> hold(state_lock_);
   TimelineItem* dragged = dragged_;
   ForEachItem(group, [&](TimelineItem* item) {
     if (item != dragged) item->Draw(painter, context);
   });
   if (dragged != nullptr) dragged->Draw(painter, context);
+  group->Unlock();
 
   painter.setCompositionMode(QPainter::RasterOp_NotDestination);
   painter.setPen(Qt::black);
@@ -693,9 +696,9 @@ void TimelineView::UnregisterAnimated(TimelineItem* item) {
 bool TimelineView::AnimationRunning() const { return animation_timer_->isActive(); }
 
 void TimelineView::StepAnimation() {
-  std::lock_guard<std::recursive_mutex> hold(state_lock_);
   CSoundGroup* group = Current();
   group->Lock();
+  std::lock_guard<std::recursive_mutex> hold(state_lock_);
   for (TimelineItem* item : animated_) {
     const long offset = item->Atom()->CurrentPlayOffset();
     const long x = transform_.ToPixelX(item->Bar().left + offset);
