@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of a build (default: build/). The playback scripts
-# (bench/play_cpu.sh, bench/play_underruns.sh) take a minute or more and run on their own.
+# (bench/play_cpu.sh, bench/play_underruns.sh) take a minute or more and run on their own, as
+# does bench/quarl_open.sh (the program opening big sessions).
 set -euo pipefail
 build=${1:-build}
 for b in "$build"/bin/*_bench; do
