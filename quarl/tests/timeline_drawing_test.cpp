@@ -233,6 +233,18 @@ class TimelineDrawingTest : public QObject {
     QCOMPARE(view.TooltipText(&b->Item(), BarPart::kEnvelope, -0.257),
              QString("25 % (Left Speaker)"));
     QCOMPARE(view.TooltipText(&b->Item(), BarPart::kEnvelope, 0.004), QString("0 % (Center)"));
+
+    // Copies, whole or in part, are program kinds all the way down, with their own items.
+    for (bool whole : {true, false}) {
+      AtomRef<CAudioAtom> copy(whole ? group->Copy() : group->Copy(0, 700));
+      auto* copied = dynamic_cast<TimelineGroup*>(copy.get());
+      QVERIFY(copied != nullptr);
+      QCOMPARE(ItemOf(copied), &copied->Item());
+      QCOMPARE(copied->Bar().top, group->Bar().top);
+      auto* member = dynamic_cast<TimelineSound*>(copied->GetAtom(0, nullptr));
+      QVERIFY(member != nullptr && ItemOf(member) == &member->Item());
+      QVERIFY(ItemOf(member) != ItemOf(a.get()));
+    }
   }
 
   // A sound longer than the peaks kept in memory reads its columns from its peak file.
