@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 using namespace timeline_test;
 
@@ -229,6 +230,10 @@ class TimelineDrawingTest : public QObject {
     QCOMPARE(view.StatusTexts()[2], QString("1.00 (secs)"));
     b->SetLock(1);
     QCOMPARE(view.TooltipText(&b->Item(), BarPart::kBody, 0), QString("tone (Locked) @ 01:500 "));
+    // The mouse resting on the bar shows that text as the tooltip.
+    view.RedrawNow();
+    QTest::mouseMove(view.BarWindow(), QPoint(b->Item().PixelRect(view.Transform()).left() + 30, 8));
+    QTRY_COMPARE(QToolTip::text(), QString("tone (Locked) @ 01:500 "));
     view.SetParameter(kParamPan);
     QCOMPARE(view.TooltipText(&b->Item(), BarPart::kEnvelope, -0.257),
              QString("25 % (Left Speaker)"));

@@ -10,7 +10,6 @@
 #include <sonark/names.h>
 
 #include <QGridLayout>
-#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -34,6 +33,7 @@ constexpr int kPlayButtonWidth = 16;
 constexpr int kEnvelopeHitPixels = 3;
 constexpr int kTooltipLength = 80;
 constexpr int kTooltipShowMs = 2000;
+constexpr int kTooltipDelayMs = 200;
 
 // Every sound and group below `atom`, depth first.
 template <typename Fn>
@@ -65,6 +65,10 @@ class TimelineBarWindow : public QWidget {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
+    // The tooltip comes 200 ms after the mouse stops, and at once while one is showing.
+    tip_timer_.setSingleShot(true);
+    tip_timer_.setInterval(kTooltipDelayMs);
+    QObject::connect(&tip_timer_, &QTimer::timeout, this, [this] { ShowTip(); });
   }
 
  protected:
@@ -77,29 +81,40 @@ class TimelineBarWindow : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override {
     BarPart part = BarPart::kNone;
     double value = 0;
-    view_->SetHotItem(view_->HitTest(event->position().toPoint(), &part, &value));
-  }
-  void leaveEvent(QEvent*) override { view_->SetHotItem(nullptr); }
-  bool event(QEvent* event) override {
-    if (event->type() == QEvent::ToolTip) {
-      auto* help = static_cast<QHelpEvent*>(event);
-      BarPart part = BarPart::kNone;
-      double value = 0;
-      TimelineItem* item = view_->HitTest(help->pos(), &part, &value);
-      if (item != nullptr) {
-        QToolTip::showText(help->globalPos(), view_->TooltipText(item, part, value), this,
-                           QRect(), kTooltipShowMs);
-      } else {
-        QToolTip::hideText();
-        event->ignore();
-      }
-      return true;
+    tip_at_ = event->position().toPoint();
+    view_->SetHotItem(view_->HitTest(tip_at_, &part, &value));
+    if (QToolTip::isVisible()) {
+      ShowTip();
+    } else {
+      tip_timer_.start();
     }
+  }
+  void leaveEvent(QEvent*) override {
+    tip_timer_.stop();
+    view_->SetHotItem(nullptr);
+  }
+  bool event(QEvent* event) override {
+    // Our own timer decides when tooltips show.
+    if (event->type() == QEvent::ToolTip) return true;
     return QWidget::event(event);
   }
 
  private:
+  void ShowTip() {
+    BarPart part = BarPart::kNone;
+    double value = 0;
+    TimelineItem* item = view_->HitTest(tip_at_, &part, &value);
+    if (item == nullptr) {
+      QToolTip::hideText();
+      return;
+    }
+    QToolTip::showText(mapToGlobal(tip_at_), view_->TooltipText(item, part, value), this, QRect(),
+                       kTooltipShowMs);
+  }
+
   TimelineView* view_;
+  QTimer tip_timer_;
+  QPoint tip_at_;
 };
 
 TimelineView::TimelineView(QWidget* parent) : QWidget(parent) {
@@ -598,16 +613,27 @@ void TimelineView::PaintRect(QPainter& painter, const QRect& rect) {
     context.selection_start = ranges_.front().first;
     context.selection_end = ranges_.front().second;
   }
-  // The group's lock before the view's lists, as the threads that change the tree take them.
+  // The view's lists are never locked while an atom's lock is taken: threads that change the
+  // tree hold atom locks when they tell the view an item is going. The dragged item is only
+  // compared here, and drawn once found among the members under the group's lock.
+  TimelineItem* dragged = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> hold(state_lock_);
+    dragged = dragged_;
+  }
+  bool dragged_found = false;
   group->Lock();
-  std::lock_guard<std::recursive_mutex> hold(state_lock_);
-  TimelineItem* dragged = dragged_;
   ForEachItem(group, [&](TimelineItem* item) {
-    if (item != dragged) item->Draw(painter, context);
+    if (item == dragged) {
+      dragged_found = true;
+    } else {
+      item->Draw(painter, context);
+    }
   });
-  if (dragged != nullptr) dragged->Draw(painter, context);
+  if (dragged_found) dragged->Draw(painter, context);
   group->Unlock();
 
+  std::lock_guard<std::recursive_mutex> hold(state_lock_);
   painter.setCompositionMode(QPainter::RasterOp_NotDestination);
   painter.setPen(Qt::black);
   for (TimelineItem* item : animated_) {
@@ -696,8 +722,7 @@ void TimelineView::UnregisterAnimated(TimelineItem* item) {
 bool TimelineView::AnimationRunning() const { return animation_timer_->isActive(); }
 
 void TimelineView::StepAnimation() {
-  CSoundGroup* group = Current();
-  group->Lock();
+  // An item leaves this list (under its lock) before it is destroyed.
   std::lock_guard<std::recursive_mutex> hold(state_lock_);
   for (TimelineItem* item : animated_) {
     const long offset = item->Atom()->CurrentPlayOffset();
@@ -709,7 +734,6 @@ void TimelineView::StepAnimation() {
     item->play_line_x = x;
     InvalidatePixels(QRect(static_cast<int>(x), bar.top(), 2, bar.height()));
   }
-  group->Unlock();
 }
 
 void TimelineView::ExtentsChanged() {
