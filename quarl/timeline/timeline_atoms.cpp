@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -82,25 +83,91 @@ CAudioAtom* NewTimelineAtom(unsigned long listType) {
   return nullptr;
 }
 
-// ---- TimelineSound ----
+// ---- What sounds and groups share ----
 
-TimelineSound::TimelineSound() : item_(this, &Bar()) { SetPrivateData(&item_); }
+template <class Base>
+TimelineKind<Base>::TimelineKind() : item_(this, &this->Bar()) {
+  this->SetPrivateData(&item_);
+}
 
-TimelineSound::TimelineSound(const TimelineSound& other)
-    : BarSound(other), item_(this, &Bar()) {
-  SetPrivateData(&item_);
+template <class Base>
+TimelineKind<Base>::TimelineKind(const TimelineKind& other) : Base(other), item_(this, &this->Bar()) {
+  this->SetPrivateData(&item_);
   item_.CopyDisplayFrom(other.item_);
 }
 
-TimelineSound::TimelineSound(const TimelineSound& other, long from, long to)
-    : BarSound(other, from, to), item_(this, &Bar()) {
-  SetPrivateData(&item_);
+template <class Base>
+TimelineKind<Base>::TimelineKind(const TimelineKind& other, long from, long to)
+    : Base(other, from, to), item_(this, &this->Bar()) {
+  this->SetPrivateData(&item_);
   item_.CopyDisplayFrom(other.item_);
 }
 
-TimelineSound::~TimelineSound() {
+template <class Base>
+TimelineKind<Base>::~TimelineKind() {
   if (item_.View() != nullptr) item_.View()->ForgetItem(&item_);
 }
+
+template <class Base>
+void TimelineKind<Base>::NotifyAtom(TSoundStateCode code, long value) {
+  Base::NotifyAtom(code, value);
+  ShowState(code, item_);
+}
+
+template <class Base>
+int TimelineKind<Base>::PreSave(CRIFF* riff) {
+  if (!item_.Name().empty()) this->SetAtomName(item_.Name().c_str());
+  return Base::PreSave(riff);
+}
+
+template <class Base>
+int TimelineKind<Base>::PostLoad(CRIFF* riff) {
+  this->Bar().left = kNoStoredBar;
+  const int result = Base::PostLoad(riff);
+  bar_loaded_ = this->Bar().left != kNoStoredBar;
+  if (!bar_loaded_) this->Bar() = BarRect{};
+  ShowLoadedState(this, item_);
+  return result;
+}
+
+template <class Base>
+void TimelineKind<Base>::NotifyOfNewPosition() {
+  Base::NotifyOfNewPosition();
+  Follow(item_);
+}
+
+template <class Base>
+void TimelineKind<Base>::NotifyOfNewLength() {
+  Base::NotifyOfNewLength();
+  // A group's picture is the mix of its members over its length.
+  if constexpr (std::is_base_of_v<CSoundGroup, Base>) item_.MarkWaveformForRebuild();
+  Follow(item_);
+}
+
+template <class Base>
+void TimelineKind<Base>::CombineWithParentMap(TMapType type) {
+  Base::CombineWithParentMap(type);
+  item_.Invalidate();
+}
+
+template <class Base>
+CAudioAtom* TimelineKind<Base>::Add(CAudioAtom* parent, long offset) {
+  CAudioAtom* result = Base::Add(parent, offset);
+  if (result != nullptr) Joined(parent, item_, &bar_loaded_);
+  return result;
+}
+
+template <class Base>
+CAudioAtom* TimelineKind<Base>::Remove() {
+  // The parent's reference may be the last one: nothing of this atom is touched afterwards.
+  Leaving(item_);
+  return Base::Remove();
+}
+
+template class TimelineKind<BarSound>;
+template class TimelineKind<BarGroup>;
+
+// ---- TimelineSound ----
 
 CAudioAtom* TimelineSound::FinishSoundCopy(TimelineSound* copy) {
   if (copy != nullptr && copy->CopyFailure() != 0) {
@@ -122,71 +189,7 @@ CAudioAtom* TimelineSound::Copy() {
   return FinishSoundCopy(new (std::nothrow) TimelineSound(*this));
 }
 
-void TimelineSound::NotifyAtom(TSoundStateCode code, long value) {
-  BarSound::NotifyAtom(code, value);
-  ShowState(code, item_);
-}
-
-int TimelineSound::PreSave(CRIFF* riff) {
-  if (!item_.Name().empty()) SetAtomName(item_.Name().c_str());
-  return BarSound::PreSave(riff);
-}
-
-int TimelineSound::PostLoad(CRIFF* riff) {
-  Bar().left = kNoStoredBar;
-  const int result = BarSound::PostLoad(riff);
-  bar_loaded_ = Bar().left != kNoStoredBar;
-  if (!bar_loaded_) Bar() = BarRect{};
-  ShowLoadedState(this, item_);
-  return result;
-}
-
-void TimelineSound::NotifyOfNewPosition() {
-  BarSound::NotifyOfNewPosition();
-  Follow(item_);
-}
-
-void TimelineSound::NotifyOfNewLength() {
-  BarSound::NotifyOfNewLength();
-  Follow(item_);
-}
-
-void TimelineSound::CombineWithParentMap(TMapType type) {
-  BarSound::CombineWithParentMap(type);
-  item_.Invalidate();
-}
-
-CAudioAtom* TimelineSound::Add(CAudioAtom* parent, long offset) {
-  CAudioAtom* result = BarSound::Add(parent, offset);
-  if (result != nullptr) Joined(parent, item_, &bar_loaded_);
-  return result;
-}
-
-CAudioAtom* TimelineSound::Remove() {
-  // The parent's reference may be the last one: nothing of this atom is touched afterwards.
-  Leaving(item_);
-  return BarSound::Remove();
-}
-
 // ---- TimelineGroup ----
-
-TimelineGroup::TimelineGroup() : item_(this, &Bar()) { SetPrivateData(&item_); }
-
-TimelineGroup::TimelineGroup(const TimelineGroup& other)
-    : BarGroup(other), item_(this, &Bar()) {
-  SetPrivateData(&item_);
-  item_.CopyDisplayFrom(other.item_);
-}
-
-TimelineGroup::TimelineGroup(const TimelineGroup& other, long from, long to)
-    : BarGroup(other, from, to), item_(this, &Bar()) {
-  SetPrivateData(&item_);
-  item_.CopyDisplayFrom(other.item_);
-}
-
-TimelineGroup::~TimelineGroup() {
-  if (item_.View() != nullptr) item_.View()->ForgetItem(&item_);
-}
 
 CAudioAtom* TimelineGroup::Copy(long from, long to) {
   if (to < from) return BarGroup::Copy(from, to);
@@ -194,52 +197,6 @@ CAudioAtom* TimelineGroup::Copy(long from, long to) {
 }
 
 CAudioAtom* TimelineGroup::Copy() { return FillCopy(new (std::nothrow) TimelineGroup(*this)); }
-
-void TimelineGroup::NotifyAtom(TSoundStateCode code, long value) {
-  BarGroup::NotifyAtom(code, value);
-  ShowState(code, item_);
-}
-
-int TimelineGroup::PreSave(CRIFF* riff) {
-  if (!item_.Name().empty()) SetAtomName(item_.Name().c_str());
-  return BarGroup::PreSave(riff);
-}
-
-int TimelineGroup::PostLoad(CRIFF* riff) {
-  Bar().left = kNoStoredBar;
-  const int result = BarGroup::PostLoad(riff);
-  bar_loaded_ = Bar().left != kNoStoredBar;
-  if (!bar_loaded_) Bar() = BarRect{};
-  ShowLoadedState(this, item_);
-  return result;
-}
-
-void TimelineGroup::NotifyOfNewPosition() {
-  BarGroup::NotifyOfNewPosition();
-  Follow(item_);
-}
-
-void TimelineGroup::NotifyOfNewLength() {
-  BarGroup::NotifyOfNewLength();
-  item_.MarkWaveformForRebuild();
-  Follow(item_);
-}
-
-void TimelineGroup::CombineWithParentMap(TMapType type) {
-  BarGroup::CombineWithParentMap(type);
-  item_.Invalidate();
-}
-
-CAudioAtom* TimelineGroup::Add(CAudioAtom* parent, long offset) {
-  CAudioAtom* result = BarGroup::Add(parent, offset);
-  if (result != nullptr) Joined(parent, item_, &bar_loaded_);
-  return result;
-}
-
-CAudioAtom* TimelineGroup::Remove() {
-  Leaving(item_);
-  return BarGroup::Remove();
-}
 
 void TimelineGroup::NotifyOfMemberChange() {
   BarGroup::NotifyOfMemberChange();

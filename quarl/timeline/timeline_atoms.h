@@ -12,15 +12,16 @@ class TimelineView;
 // joining or leaving a group redraw the bar where it was and where it is now. Loading makes
 // these kinds all the way down.
 
-class TimelineSound : public BarSound {
+// What the program's sound and group have in common: the display item, and the overrides that
+// keep it in step with the atom.
+template <class Base>
+class TimelineKind : public Base {
  public:
-  TimelineSound();
-  ~TimelineSound() override;
+  TimelineKind();
+  ~TimelineKind() override;
 
   TimelineItem& Item() { return item_; }
 
-  CAudioAtom* Copy(long from, long to) override;
-  CAudioAtom* Copy() override;
   void NotifyAtom(TSoundStateCode code, long value) override;
   int PreSave(CRIFF* riff) override;
   int PostLoad(CRIFF* riff) override;
@@ -30,43 +31,49 @@ class TimelineSound : public BarSound {
   CAudioAtom* Add(CAudioAtom* parent, long offset) override;
   CAudioAtom* Remove() override;
 
- private:
-  TimelineSound(const TimelineSound& other);
-  TimelineSound(const TimelineSound& other, long from, long to);
-  CAudioAtom* FinishSoundCopy(TimelineSound* copy);
+ protected:
+  // Copies: the atom as the engine copies it, with the display of `other`.
+  TimelineKind(const TimelineKind& other);
+  TimelineKind(const TimelineKind& other, long from, long to);
 
   TimelineItem item_;
+
+ private:
   bool bar_loaded_ = true;
 };
 
-class TimelineGroup : public BarGroup {
- public:
-  TimelineGroup();
-  ~TimelineGroup() override;
+extern template class TimelineKind<BarSound>;
+extern template class TimelineKind<BarGroup>;
 
-  TimelineItem& Item() { return item_; }
+class TimelineSound : public TimelineKind<BarSound> {
+ public:
+  TimelineSound() = default;
 
   CAudioAtom* Copy(long from, long to) override;
   CAudioAtom* Copy() override;
-  void NotifyAtom(TSoundStateCode code, long value) override;
-  int PreSave(CRIFF* riff) override;
-  int PostLoad(CRIFF* riff) override;
-  void NotifyOfNewPosition() override;
-  void NotifyOfNewLength() override;
-  void CombineWithParentMap(TMapType type) override;
-  CAudioAtom* Add(CAudioAtom* parent, long offset) override;
-  CAudioAtom* Remove() override;
+
+ private:
+  TimelineSound(const TimelineSound& other) = default;
+  TimelineSound(const TimelineSound& other, long from, long to)
+      : TimelineKind<BarSound>(other, from, to) {}
+  CAudioAtom* FinishSoundCopy(TimelineSound* copy);
+};
+
+class TimelineGroup : public TimelineKind<BarGroup> {
+ public:
+  TimelineGroup() = default;
+
+  CAudioAtom* Copy(long from, long to) override;
+  CAudioAtom* Copy() override;
   void NotifyOfMemberChange() override;
   void SubAtomMapsUpdated(TMapType type) override;
   int LoadSubAtom(CRIFF* riff, unsigned long listType, int a, int b, int c, int d,
                   TLoadProgress progress, void* context) override;
 
  private:
-  TimelineGroup(const TimelineGroup& other);
-  TimelineGroup(const TimelineGroup& other, long from, long to);
-
-  TimelineItem item_;
-  bool bar_loaded_ = true;
+  TimelineGroup(const TimelineGroup& other) = default;
+  TimelineGroup(const TimelineGroup& other, long from, long to)
+      : TimelineKind<BarGroup>(other, from, to) {}
 };
 
 // The session's root group, embedded in the view: it tells the view when the time line's
