@@ -89,6 +89,7 @@ bool Program::Start() {
                                  (detail.isEmpty() ? QString() : "\n" + detail);
             if (grab_) {
               std::fprintf(stderr, "quarl: %s\n", text.toUtf8().constData());
+              grab_failed_ = true;
             } else {
               QMessageBox::warning(window, Text("ProgramName"), text);
             }
@@ -172,6 +173,8 @@ void Program::OpenFirstDocument() {
         AddSound(file, 0);
         break;
       default:
+        std::fprintf(stderr, "quarl: cannot open %s: not a session or a sound file\n", file.c_str());
+        grab_failed_ = true;
         break;
     }
     return;
@@ -301,6 +304,7 @@ int Program::Grab() {
   poll.start();
   loop.exec();
   QApplication::processEvents();
+  if (grab_failed_) return 1;
   view_->RedrawNow();
   const QPixmap picture = window_->grab();
   if (picture.isNull() || !picture.save(QString::fromStdString(options_.grabPath), "PNG")) {

@@ -59,4 +59,5 @@ class Program : public QObject {
   std::vector<std::string> recent_;
   bool first_run_pending_ = false;
   bool shut_down_ = false;
+  bool grab_failed_ = false;  // the file to draw could not be opened
 };
