@@ -11,6 +11,7 @@
 #include <sonark/model/atom_ref.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
+#include <sonark/tests/mixer_test_support.h>
 #include <tarnell/mem_obj.h>
 #include <tarnell/ref_ptr.h>
 
@@ -61,18 +62,11 @@ class TimedMixer : public CPCMMixer {
   std::atomic<int64_t> handed_{0};
 };
 
-// A group holding one second of a quiet stereo ramp, its data in memory.
+// A group holding one second of a stereo staircase, its data in memory.
 AtomRef<CSoundGroup> NewSession(const tWAVEFORMATEX& format) {
-  static std::vector<int16_t> ramp(44100 * 2);
-  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i % 2000 - 1000);
-  const unsigned long bytes = ramp.size() * sizeof ramp[0];
-  RefPtr<CMemObj> memory(new CMemObj());
-  memory->Open(reinterpret_cast<unsigned char*>(ramp.data()), bytes);
-  memory->SetDataOffsets(0, bytes);
-  AtomRef<CPCMSound> sound(new CPCMSound());
-  sound->SetUpFromPCM(memory.get(), &format, 2000);
   AtomRef<CSoundGroup> group(new CSoundGroup());
-  sound->Add(group.get(), 0);
+  mixer_test::AddOwned(mixer_test::NewSound(mixer_test::Staircase(format.nSamplesPerSec, 1)),
+                       group.get(), 0);
   return group;
 }
 

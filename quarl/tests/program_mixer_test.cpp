@@ -4,6 +4,7 @@
 #include <sonark/model/atom_ref.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
+#include <sonark/tests/mixer_test_support.h>
 #include <tarnell/mem_obj.h>
 #include <tarnell/ref_ptr.h>
 
@@ -15,19 +16,11 @@
 
 namespace {
 
-// A group holding `ms` of a quiet 44100 Hz 16-bit stereo ramp, its data in memory.
+// A group holding `ms` of a 44100 Hz 16-bit stereo staircase, its data in memory.
 AtomRef<CSoundGroup> NewSession(long ms) {
-  const tWAVEFORMATEX format = PcmFormat(44100, 2, 16);
-  std::vector<int16_t> ramp(static_cast<size_t>(44100 * ms / 1000 * 2));
-  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i % 200 - 100);
-  RefPtr<CMemObj> memory(new CMemObj());
-  const unsigned long bytes = ramp.size() * sizeof ramp[0];
-  memory->Open(reinterpret_cast<unsigned char*>(ramp.data()), bytes);
-  memory->SetDataOffsets(0, bytes);
-  AtomRef<CPCMSound> sound(new CPCMSound());
-  sound->SetUpFromPCM(memory.get(), &format, 2000);
   AtomRef<CSoundGroup> group(new CSoundGroup());
-  sound->Add(group.get(), 0);
+  mixer_test::AddOwned(mixer_test::NewSound(mixer_test::Staircase(44100 * ms / 1000, 1)),
+                       group.get(), 0);
   return group;
 }
 

@@ -5,6 +5,7 @@
 #include <quarl/timeline/timeline_atoms.h>
 #include <quarl/timeline/timeline_view.h>
 #include <sonark/model/atom_ref.h>
+#include <sonark/tests/wave_test_support.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/ref_ptr.h>
 #include <tarnell/riff.h>
@@ -27,18 +28,8 @@ inline std::string WriteWave(const QString& path, const std::vector<int>& levels
   for (int level : levels)
     for (int i = 0; i < kSliceFrames; ++i)
       samples.push_back(static_cast<int16_t>(i % 2 ? -level : level));
-  const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
-  auto le32 = [](uint32_t v) {
-    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-  };
-  auto le16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-  std::string bytes = "RIFF" + le32(36 + data) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
-                      le32(kRate) + le32(kRate * 2) + le16(2) + le16(16) + "data" + le32(data);
-  bytes.append(reinterpret_cast<const char*>(samples.data()), data);
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return {};
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-  return path.toStdString();
+  const std::string file = path.toStdString();
+  return wave_test::WriteMono16(file, samples, kRate) ? file : std::string();
 }
 
 // Loads `path` into a new sound of kind T with peaks of 20 ms; null when it cannot.

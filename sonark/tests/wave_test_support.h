@@ -101,6 +101,14 @@ inline bool WriteFile(const std::string& path, const Bytes& bytes) {
   return static_cast<bool>(out);
 }
 
+// A 16-bit mono PCM wave file of `samples` at `rate`.
+inline bool WriteMono16(const std::string& path, const std::vector<int16_t>& samples,
+                        uint32_t rate) {
+  Bytes data;
+  for (int16_t v : samples) PutLe16(data, static_cast<uint16_t>(v));
+  return WriteFile(path, PcmWave(1, rate, 16, data));
+}
+
 inline Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
