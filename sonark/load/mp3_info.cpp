@@ -143,7 +143,8 @@ int CMP3Info::loadInfo(CRefObj* source) {
     tag_type_ = ttNone;
     first = Scan(p0, &stop);
   }
-  if (first < 0) {
+  const bool found = first >= 0;
+  if (!found) {
     first = stop;
     representative_ = stop;
   }
@@ -155,7 +156,10 @@ int CMP3Info::loadInfo(CRefObj* source) {
     tag_size_ = kId3v1Size;
     tag_type_ = ttId3V1;
   }
-  if (!header_.isValidHeader()) return 3;
+  if (!found) {
+    data_start_ = data_end_;  // no audio data: nothing downstream decodes garbage as sound
+    return 3;
+  }
 
   // The Xing/Info tag sits after the side information of the first frame.
   CFrameHeader first_header;

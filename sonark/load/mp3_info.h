@@ -14,8 +14,8 @@ class CRefObj;
 class SONARK_API CMP3Info {
  public:
   // Inspects `source` from its current position. 0 when a stream of valid frames was found,
-  // 2 for a null source, 3 when no valid frame lies in the first 1,638,400 bytes (data start
-  // is then where the scan stopped; LoadError() names the failure).
+  // 2 for a null source, 3 when no valid frame lies in the first 1,638,400 bytes (the data
+  // range is then empty; LoadError() names the failure).
   int loadInfo(CRefObj* source);
   // kErrMpegInspection after a failed loadInfo, else 0.
   uint32_t LoadError() const { return load_error_; }
