@@ -102,6 +102,7 @@ int CMP3Info::loadInfo(CRefObj* source) {
   xing_found_ = 0;
   xing_frame_ = 0;
   xing_ = CVBitRate{};
+  id3_ = CId3Tag{};
   id3v1_found_ = 0;
   load_error_ = sonark::kErrMpegInspection;
   if (source == nullptr) return 2;
@@ -113,9 +114,9 @@ int CMP3Info::loadInfo(CRefObj* source) {
 
   // An ID3v1 tag at the end bounds the audio data, so no frame is looked for inside it.
   data_end_ = file_size_;
-  char tail[3];
-  if (file_size_ - kId3v1Size >= p0 && ReadAt(file_size_ - kId3v1Size, tail, 3) == 3 &&
-      std::memcmp(tail, "TAG", 3) == 0) {
+  char tail[kId3v1Size];
+  if (file_size_ - kId3v1Size >= p0 &&
+      ReadAt(file_size_ - kId3v1Size, tail, kId3v1Size) == kId3v1Size && id3_.loadTag(tail)) {
     id3v1_found_ = 1;
     data_end_ -= kId3v1Size;
   }
@@ -183,9 +184,9 @@ int CMP3Info::getID3InfoOnly(CRefObj* source) {
   source->Seek(0, 2);
   file_size_ = source->Tell();
   data_end_ = file_size_;
-  char tail[3];
-  if (file_size_ >= kId3v1Size && ReadAt(file_size_ - kId3v1Size, tail, 3) == 3 &&
-      std::memcmp(tail, "TAG", 3) == 0) {
+  char tail[kId3v1Size];
+  if (file_size_ >= kId3v1Size &&
+      ReadAt(file_size_ - kId3v1Size, tail, kId3v1Size) == kId3v1Size && id3_.loadTag(tail)) {
     id3v1_found_ = 1;
     tag_size_ = kId3v1Size;
     tag_type_ = ttId3V1;

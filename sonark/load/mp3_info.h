@@ -2,6 +2,7 @@
 
 #include <sonark/visibility.h>
 #include <sonark/load/frame_header.h>
+#include <sonark/load/id3_tag.h>
 #include <sonark/load/music_info.h>
 
 #include <cstdint>
@@ -53,6 +54,20 @@ class SONARK_API CMP3Info {
   int Copyrighted() const { return header_.getCoprightBit(); }
   int Original() const { return header_.getOrginalBit(); }
 
+  // The ID3v1 tag's fields; empty without one.
+  const CId3Tag& Tag() const { return id3_; }
+  const char* TitleString() const { return id3_.TitleString(); }
+  const char* ArtistString() const { return id3_.ArtistString(); }
+  const char* AlbumString() const { return id3_.AlbumString(); }
+  int getGenreIndex() const { return id3_.getGenreIndex(); }
+  int getYear() const { return id3_.getYear(); }
+  int getTrackNumber() const { return id3_.getTrackNumber(); }
+  void getTitle(char* text) const { id3_.getTitle(text); }
+  void getArtist(char* text) const { id3_.getArtist(text); }
+  void getAlbum(char* text) const { id3_.getAlbum(text); }
+  void getComment(char* text) const { id3_.getComment(text); }
+  void getGenre(char* text) const { id3_.genreString(text, 0); }
+
   int isTagged() const { return id3v1_found_; }
   _tTagTypedef GetTagType() const { return tag_type_; }
   unsigned long GetTagSize() const { return tag_size_; }
@@ -78,6 +93,7 @@ class SONARK_API CMP3Info {
 
   CFrameHeader header_;
   CVBitRate xing_;
+  CId3Tag id3_;
   int xing_found_ = 0;
   long xing_frame_ = 0;  // bytes of the frame holding the tag, which is no audio frame
   int varies_ = 0;

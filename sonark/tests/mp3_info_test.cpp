@@ -232,10 +232,14 @@ TEST_F(Mp3InfoTest, TagsBoundTheAudioData) {
   EXPECT_EQ(info_.DataStart(), 10 + tag);
   EXPECT_EQ(info_.DataEnd(), static_cast<long>(bytes.size()) - 128);
   EXPECT_EQ(info_.isTagged(), 1);
+  EXPECT_STREQ(info_.TitleString(), "Tone");
+  EXPECT_STREQ(info_.ArtistString(), "Someone");
   EXPECT_EQ(info_.getNumberOfFrames(), Packets(mp3));
 
-  // Only the ID3v1 tag: it is the tag reported.
+  // Only the ID3v1 tag, version 1.1 with track 7: it is the tag reported.
   Bytes stripped(bytes.begin() + 10 + tag, bytes.end());
+  stripped[stripped.size() - 3] = 0;
+  stripped[stripped.size() - 2] = 7;
   const std::string v1 = dir_.File("v1.mp3");
   WriteBytes(v1, stripped);
   ASSERT_EQ(Inspect(v1), 0);
@@ -243,6 +247,11 @@ TEST_F(Mp3InfoTest, TagsBoundTheAudioData) {
   EXPECT_EQ(info_.GetTagSize(), 128u);
   EXPECT_EQ(info_.DataStart(), 0);
   EXPECT_EQ(info_.DataEnd(), static_cast<long>(stripped.size()) - 128);
+  EXPECT_EQ(info_.getTrackNumber(), 7);
+  EXPECT_EQ(info_.Tag().getVersion(), 1.1f);
+  char title[31];
+  info_.getTitle(title);
+  EXPECT_STREQ(title, "Tone");
 
   // A tag size reaching past the end is no tag; the frames behind it are still found.
   Bytes lying = bytes;
