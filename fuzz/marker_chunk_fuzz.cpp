@@ -6,6 +6,8 @@
 #include <tarnell/mem_obj.h>
 #include <tarnell/riff.h>
 
+#include "one_chunk_session.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,14 +15,6 @@
 #include <vector>
 
 namespace {
-
-void Put32(std::vector<unsigned char>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-void PutTag(std::vector<unsigned char>& out, const char* tag) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(tag[i]));
-}
 
 bool SameRecords(const MarkerList& a, const MarkerList& b) {
   std::vector<MarkerRecord> x = a.Records();
@@ -32,16 +26,8 @@ bool SameRecords(const MarkerList& a, const MarkerList& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 4) return 0;
-  uint32_t declared = 0;
-  std::memcpy(&declared, data, 4);
-  std::vector<unsigned char> file;
-  PutTag(file, "RIFF");
-  Put32(file, static_cast<uint32_t>(4 + 8 + (size - 4)));
-  PutTag(file, "sess");
-  PutTag(file, "tmrk");
-  Put32(file, declared);
-  file.insert(file.end(), data + 4, data + size);
+  std::vector<unsigned char> file = OneChunkSession("tmrk", data, size);
+  if (file.empty()) return 0;
 
   CMemObj object;
   if (!object.Open(file.data(), static_cast<unsigned long>(file.size()))) return 0;
