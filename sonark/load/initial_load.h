@@ -4,6 +4,7 @@
 #include <sonark/visibility.h>
 
 class CDecoder;
+class CMP3Info;
 class CPeaks;
 class CRIFF;
 class CRefObj;
@@ -72,6 +73,10 @@ class SONARK_API CInitialLoad {
   // The music information of the wave file's INFO list (ReadWaveMusicInfo); 1 when the list
   // held an item, and only then is the record replaced.
   int SetMusInfoFromWaveInfo(CRefObj* source, CRIFF* riff);
+  // The music information of an MPEG file from the inspection's tags: the ID3v1 tag when
+  // there is one, else an ID3v2 tag at the start of the file; the MPEG header's private,
+  // copyright and original bits. 1 when the record was replaced.
+  int SetMusInfoFromMP3Info(CRefObj* source, CMP3Info* info);
 
   // The decoder of compressed data, null for PCM.
   CDecoder* StealACMObject();
