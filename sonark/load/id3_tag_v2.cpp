@@ -506,7 +506,23 @@ int CId3TagV2::GetFrame(unsigned frame, TMusicInfo* info) {
       }
       found = 1;
     }
-    return found;
+    if (found) return 1;
+    // ffmpeg and others keep the comment in a user text frame described "comment".
+    for (const FrameRef& ref : frames) {
+      if (!isId(ref, "TXXX") || !Interpretable(ref) || ref.size < 1) continue;
+      const unsigned char* body = block_.data() + ref.offset + 10;
+      std::string description;
+      std::string text;
+      size_t consumed = 0;
+      size_t ignored = 0;
+      if (DecodeString(body[0], body + 1, ref.size - 1, &description, &consumed) &&
+          strcasecmp(description.c_str(), "comment") == 0 &&
+          DecodeString(body[0], body + 1 + consumed, ref.size - 1 - consumed, &text, &ignored)) {
+        if (info->comment[0] == '\0') SetText(info->comment, text);
+        return 1;
+      }
+    }
+    return 0;
   }
   // The year also comes from the frame the other version uses.
   const char* ids[2] = {FrameId(frame), nullptr};
