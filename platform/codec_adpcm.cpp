@@ -17,12 +17,12 @@ int32_t Wide(int sample) { return static_cast<int32_t>(static_cast<uint32_t>(sam
 int16_t Signed16(const unsigned char* p) { return static_cast<int16_t>(Le16(p)); }
 
 constexpr int kImaStep[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 constexpr int kImaIndexStep[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
@@ -95,9 +95,8 @@ class MsDecoder final : public BlockDecoder {
       const unsigned c = k % channels;
       const int nibble = (k % 2 == 0) ? data[k / 2] >> 4 : data[k / 2] & 0x0F;
       const int64_t predicted = (sample1[c] * coef1[c] + sample2[c] * coef2[c]) >> 8;
-      const int64_t value =
-          std::clamp<int64_t>((nibble >= 8 ? nibble - 16 : nibble) * step[c] + predicted,
-                              -32768, 32767);
+      const int64_t value = std::clamp<int64_t>(
+          (nibble >= 8 ? nibble - 16 : nibble) * step[c] + predicted, -32768, 32767);
       // 64 bits hold every sum of a 32-bit decoder; the step of a damaged block grows without
       // bound, so it stops far beyond anything a 32-bit decoder could reach.
       step[c] = std::clamp<int64_t>((kMsAdapt[nibble] * step[c]) >> 8, 16, int64_t{1} << 40);

@@ -58,8 +58,6 @@ class Decimator {
   Decimator& operator=(const Decimator&) = delete;
 
   unsigned Factor() const { return factor_; }
-  // Input frames by which the output lags the input (the filter's group delay).
-  unsigned Delay() const { return static_cast<unsigned>(taps_.size() / 2); }
 
   // Filters `frames` interleaved frames (a multiple of the factor) on the 32-bit scale of
   // BlockDecoder and writes frames / factor frames of 16-bit samples.
@@ -84,8 +82,6 @@ inline int16_t To16(int32_t s) {
   return static_cast<int16_t>((static_cast<int64_t>(s) + 0x8000) >> 16);
 }
 
-inline uint16_t Le16(const unsigned char* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
+inline uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 }  // namespace platform::codec

@@ -12,7 +12,16 @@ namespace platform::codec {
 
 namespace {
 
-enum class Coding { kUnsigned8, kSigned16, kSigned24, kSigned32, kFloat32, kFloat64, kAlaw, kMulaw };
+enum class Coding {
+  kUnsigned8,
+  kSigned16,
+  kSigned24,
+  kSigned32,
+  kFloat32,
+  kFloat64,
+  kAlaw,
+  kMulaw
+};
 
 // G.711 expansions to 16 bits, the ones the standard's reference code gives (A-law reaches
 // ±32256, mu-law ±32124).

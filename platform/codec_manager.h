@@ -15,21 +15,38 @@ namespace platform {
 // so much input (and the reverse), convert.
 //
 // Drivers: IMA ADPCM (0x11), Microsoft ADPCM (0x2), A-law (0x6), mu-law (0x7), IEEE float
-// (0x3, 32 and 64 bit), WAVE_FORMAT_EXTENSIBLE (0xFFFE) with a PCM or float sub-format of 8
-// to 32 bits, and linear PCM (0x1) the engine cannot take as it is (24 or 32 bits, or a rate
-// above 48 kHz). A rate above 48 kHz is brought down by the smallest whole factor that reaches
-// 48 kHz or below (96 -> 48, 88.2 -> 44.1, 192 -> 48 kHz) through a low-pass filter.
+// (0x3, 32 and 64 bit), WAVE_FORMAT_EXTENSIBLE (0xFFFE) with a PCM, float, A-law or mu-law
+// sub-format of 8 to 32 bits (64 for float; the container width decodes, valid bits only have
+// to fit in it), and linear PCM (0x1) of 1 to 32 bits in whole bytes (the engine takes 8 and 16
+// bits at 48 kHz or below as they are; the driver takes them too). A rate above 48 kHz, up to
+// 768 kHz, is brought down by the smallest whole factor that reaches 48 kHz or below (96 -> 48,
+// 88.2 -> 44.1, 192 -> 48 kHz; the rate is cut to a whole number when the factor does not
+// divide it) through a low-pass filter that delays the sound by 44 output frames.
+//
+// Samples come out as sox writes them without dither: wider samples are rounded half up to 16
+// bits and clipped at the top; floats clip at ±1.0 (32-bit floats are cut toward zero on the
+// 32-bit scale first, 64-bit ones rounded there, as sox does; NaN is silence); ADPCM decodes
+// as sox decodes it. Decimated samples are filtered at full precision and rounded to nearest.
 //
 // Every stream converts whole source blocks only: a block is the format's block align, or for
-// a decimating stream `factor` frames, so that each block decodes to a whole number of output
-// frames and a stream can restart at any block.
+// a decimating stream as many of them as decode to a whole number of output frames (`factor`
+// frames of linear PCM; two 505-frame IMA blocks at a factor of 2), so that each block decodes
+// to a whole number of output frames and a stream can restart at any block.
+//
+// Every `format` argument points at the record followed by its cbSize extra bytes (18 + cbSize
+// bytes in all, as a "fmt " chunk holds them): the caller checks cbSize against the chunk and
+// passes cbSize 0 for a 16-byte chunk. The drivers read no further.
 
-// 1 when a driver takes `format` (its extra bytes included, as a "fmt " chunk holds them).
+// 1 when a driver takes `format`'s kind (tag, sub-format, channels, sample width), also when
+// the details are damaged: CodecSuggestPcm then refuses it. 0 with kCodecErrNoDriver otherwise.
 PLATFORM_API int CodecDriverInstalled(const tWAVEFORMATEX* format);
 
 // The PCM format the driver decodes `format` to (tag 1, 16 bits, the source's channels, its
-// rate or the decimated rate, cbSize 0). 0 when no driver takes the format, or the format is
-// damaged (no channels, a zero block align, ADPCM extra bytes missing or inconsistent).
+// rate or the decimated rate, cbSize 0). 0 with the last error set when no driver takes the
+// format (kCodecErrNoDriver: another tag or sub-format, more than 2 channels, a rate above
+// 768 kHz) or the format is damaged (kCodecErrBadFormat: no channels, a zero rate or block
+// align, a block align that disagrees with the sample width, ADPCM extra bytes missing or
+// inconsistent with the block align).
 PLATFORM_API int CodecSuggestPcm(const tWAVEFORMATEX* format, tWAVEFORMATEX* pcm);
 
 // The name of a format tag's driver ("IMA ADPCM", "Microsoft ADPCM", "CCITT A-Law", ...);
@@ -48,7 +65,8 @@ class PLATFORM_API CodecStream {
   // Bytes of source that decode to at least `destinationBytes` of PCM (whole blocks).
   virtual unsigned long SourceSize(unsigned long destinationBytes) const = 0;
   // Decodes as many whole blocks of `source` as fit into `capacity` bytes of `destination`;
-  // `sourceUsed` receives the source bytes consumed. Returns the PCM bytes written.
+  // `sourceUsed` receives the source bytes consumed. Returns the PCM bytes written: 0, with
+  // nothing consumed, when less than one block or less room than one block's output is given.
   virtual unsigned long Convert(const unsigned char* source, unsigned long sourceBytes,
                                 unsigned long* sourceUsed, unsigned char* destination,
                                 unsigned long capacity) = 0;
