@@ -1,7 +1,6 @@
 #include <sonark/load/id3_tag.h>
 #include <sonark/load/id3_text.h>
 #include <sonark/load/music_info.h>
-#include <sonark/load/wave_info.h>
 #include <sonark/strings.h>
 
 #include <algorithm>

@@ -4,7 +4,6 @@
 #include <sonark/load/id3_tag_v2.h>
 #include <sonark/load/id3_text.h>
 #include <sonark/load/music_info.h>
-#include <sonark/load/wave_info.h>
 #include <strings.h>
 #include <tarnell/errors.h>
 #include <tarnell/ref_obj.h>
@@ -292,13 +291,17 @@ int CId3TagV2::Read(CRefObj* file, unsigned long size) {
   while (p + 10 <= length && IsFrameId(block_.data() + p)) {
     unsigned char* sizeField = block_.data() + p + 4;
     unsigned long frameSize = FrameSize(sizeField);
-    if (version == 3 && frameSize >= 128 && !fitsNext(p + 10 + frameSize) &&
-        !(sizeField[0] & 0x80) && !(sizeField[1] & 0x80) && !(sizeField[2] & 0x80) &&
-        !(sizeField[3] & 0x80) && fitsNext(p + 10 + SevenBitSize(sizeField))) {
-      // Version 2.3 frames written with 7-bit sizes (as this engine once wrote them): the
-      // size is stored again as the plain number it should have been.
-      frameSize = SevenBitSize(sizeField);
-      PutPlainSize(sizeField, frameSize);
+    const bool sevenBits = !(sizeField[0] & 0x80) && !(sizeField[1] & 0x80) &&
+                           !(sizeField[2] & 0x80) && !(sizeField[3] & 0x80);
+    if (frameSize >= 128 && !fitsNext(p + 10 + frameSize)) {
+      // Writers that took the other version's frame sizes: 7-bit sizes in version 2.3 (as this
+      // engine once wrote them), plain ones in 2.4. Where only the other reading lands on a
+      // frame, the size is stored again in the form the version asks for.
+      const unsigned long other = version == 3 ? SevenBitSize(sizeField) : PlainSize(sizeField);
+      if ((version == 4 || sevenBits) && fitsNext(p + 10 + other)) {
+        frameSize = other;
+        PutFrameSize(sizeField, frameSize);
+      }
     }
     if (frameSize == 0) break;
     if (frameSize > length - p - 10) {

@@ -52,4 +52,13 @@ SONARK_API const char* Id3GenreKey(int index);
 // Copies `text` into a music-info text field, cut to fit and always terminated.
 SONARK_API void SetMusicInfoText(char (&field)[TMusicInfo::kTextSize], const char* text);
 
+// The genre text of an ID3 "TCON" frame or a wave "IGNR" item into `info`: "(n)" with n
+// below 255 sets the genre index and keeps the text; a name of the genre table (letter case
+// ignored) sets the index and becomes "(n)"; any other text is kept as it is.
+SONARK_API void SetGenreFromText(TMusicInfo* info, const char* text);
+// "5/12" or "5": track and total tracks; each value outside 1-99 becomes -1.
+SONARK_API void SetTrackFromText(TMusicInfo* info, const char* text);
+// The year a text begins with when it lies in 1000-3000, else 0.
+SONARK_API long YearFromText(const char* text);
+
 }  // namespace sonark

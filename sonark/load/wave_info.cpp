@@ -1,17 +1,11 @@
 #include <platform/byte_order.h>
 #include <sonark/load/wave_chunks.h>
 #include <sonark/load/wave_info.h>
-#include <sonark/strings.h>
-#include <strings.h>
 #include <tarnell/ref_obj.h>
 #include <tarnell/riff.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -34,91 +28,7 @@ void ReadText(CRefObj* object, const sonark::wave::ChunkWalker& chunk,
   sonark::SetMusicInfoText(field, text);
 }
 
-// A leading number of at most `digits` digits, or -1 when the text does not start with one.
-long LeadingNumber(const char*& text, int digits) {
-  while (*text == ' ') ++text;
-  long value = 0;
-  int count = 0;
-  while (std::isdigit(static_cast<unsigned char>(*text)) && count < digits) {
-    value = value * 10 + (*text - '0');
-    ++text;
-    ++count;
-  }
-  // A longer number is no track or year of ours.
-  if (count == 0 || std::isdigit(static_cast<unsigned char>(*text))) return -1;
-  return value;
-}
-
-std::string Trimmed(const char* text) {
-  std::string s(text);
-  const size_t first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-// The genre index whose name is `name` (letter case ignored), or -1. A name matches the
-// strings file's text for the genre or the English name its key spells.
-int GenreIndexOf(const std::string& name) {
-  if (name.empty()) return -1;
-  for (int index = 0; index < sonark::kId3GenreCount; ++index) {
-    const char* key = sonark::Id3GenreKey(index);
-    std::string english(key + 4);
-    std::replace(english.begin(), english.end(), '_', ' ');
-    if (strcasecmp(english.c_str(), name.c_str()) == 0) return index;
-    char text[257];
-    if (SonarkLoadString(key, text, sizeof(text)) && strcasecmp(text, name.c_str()) == 0) {
-      return index;
-    }
-  }
-  return -1;
-}
-
 }  // namespace
-
-namespace sonark {
-
-SONARK_API long YearFromText(const char* text) {
-  if (text == nullptr) return 0;
-  const long year = LeadingNumber(text, 4);
-  return year >= 1000 && year <= 3000 ? year : 0;
-}
-
-SONARK_API void SetTrackFromText(TMusicInfo* info, const char* text) {
-  if (info == nullptr || text == nullptr) return;
-  auto valid = [](long value) { return value >= 1 && value <= 99 ? static_cast<int>(value) : -1; };
-  const char* cursor = text;
-  info->track = valid(LeadingNumber(cursor, 9));
-  info->totalTracks = -1;
-  if (*cursor == '/') {
-    ++cursor;
-    info->totalTracks = valid(LeadingNumber(cursor, 9));
-  }
-}
-
-SONARK_API void SetGenreFromText(TMusicInfo* info, const char* text) {
-  if (info == nullptr || text == nullptr) return;
-  const std::string trimmed = Trimmed(text);
-  if (trimmed.size() >= 3 && trimmed[0] == '(') {
-    const char* cursor = trimmed.c_str() + 1;
-    const long index = LeadingNumber(cursor, 9);
-    if (index >= 0 && index < TMusicInfo::kNoGenre && *cursor == ')') {
-      info->genreIndex = static_cast<int>(index);
-      SetMusicInfoText(info->genre, text);
-      return;
-    }
-  }
-  const int index = GenreIndexOf(trimmed);
-  if (index >= 0) {
-    info->genreIndex = index;
-    char number[16];
-    std::snprintf(number, sizeof(number), "(%d)", index);
-    SetMusicInfoText(info->genre, number);
-    return;
-  }
-  SetMusicInfoText(info->genre, text);
-}
-
-}  // namespace sonark
 
 SONARK_API int ReadWaveMusicInfo(CRIFF* riff, TMusicInfo* info) {
   if (riff == nullptr || info == nullptr || riff->GetRefObj() == nullptr) return 0;

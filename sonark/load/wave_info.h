@@ -15,16 +15,3 @@ class CRIFF;
 // `riff` must hold an opened wave form; its cursor is moved and left at the form level.
 // Returns 1 when at least one item was found, else 0 (the fields found so far stay).
 SONARK_API int ReadWaveMusicInfo(CRIFF* riff, TMusicInfo* info);
-
-namespace sonark {
-
-// The genre text of an ID3 "TCON" frame or a wave "IGNR" item into `info`: "(n)" with n
-// below 255 sets the genre index and keeps the text; a name of the genre table (letter case
-// ignored) sets the index and becomes "(n)"; any other text is kept as it is.
-SONARK_API void SetGenreFromText(TMusicInfo* info, const char* text);
-// "5/12" or "5": track and total tracks; each value outside 1-99 becomes -1.
-SONARK_API void SetTrackFromText(TMusicInfo* info, const char* text);
-// The year a text begins with when it lies in 1000-3000, else 0.
-SONARK_API long YearFromText(const char* text);
-
-}  // namespace sonark
