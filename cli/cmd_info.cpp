@@ -2,13 +2,23 @@
 #include <cli/commands.h>
 #include <cli/session_io.h>
 #include <cli/terminal_text.h>
+#include <sys/stat.h>
 #include <session/session_atoms.h>
+#include <platform/codec_manager.h>
+#include <sonark/file_dates.h>
+#include <sonark/load/format_support.h>
+#include <sonark/load/mp3_info.h>
 #include <sonark/load/music_info.h>
+#include <sonark/load/peaks.h>
+#include <sonark/render/decoder.h>
+#include <sonark/temp_paths.h>
+#include <tarnell/file_obj.h>
 #include <sonark/model/atom_ref.h>
 #include <sonark/render/buffer_format.h>
 #include <tarnell/ref_obj.h>
 #include <utilities/text_format.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -47,12 +57,70 @@ void PrintText(const char* label, const char* value) {
   if (value != nullptr && value[0] != '\0') printf("  %-10s %s\n", label, Safe(value).c_str());
 }
 
+// What the MPEG stream of an MP3, MP2 or MPEG wave file holds, found without decoding.
+void PrintMpegStream(const std::string& path) {
+  CFileObj file;
+  CMP3Info mpeg;
+  if (!file.Open(path.c_str(), 0, 0) || mpeg.loadInfo(&file) != 0) return;
+  char version[32];
+  char mode[32];
+  mpeg.getVersion(version);
+  mpeg.getMode(mode);
+  printf("  stream     %s, %s, %d Hz, %d kbit/s%s\n", version, mode, mpeg.getFrequency(),
+         mpeg.getBitrate(), mpeg.isVBitRate() ? " (variable bit rate)" : "");
+  if (mpeg.XingFound()) {
+    printf("  xing       %d frames, %lu bytes%s\n", mpeg.XingHeader().getNumberOfFrames(),
+           static_cast<unsigned long>(mpeg.XingHeader().getNumberOfBytes()),
+           mpeg.XingHeader().isVariable() ? "" : " (an Info header: constant bit rate)");
+  }
+  printf("  frames     %d, %ld ms by the frame count\n", mpeg.getNumberOfFrames(),
+         mpeg.getLengthInMs());
+  const char* tag = mpeg.GetTagType() == ttId3V1   ? "ID3v1"
+                    : mpeg.GetTagType() == ttId3V2 ? "ID3v2"
+                                                   : "none";
+  printf("  tag        %s", tag);
+  if (mpeg.GetTagSize() > 0) printf(" (%lu bytes)", mpeg.GetTagSize());
+  printf("\n");
+}
+
+// Whether a side file of the sound is there and still serves.
+void PrintSideFile(const char* label, const std::string& sound, const char* side) {
+  struct stat st {};
+  if (side == nullptr) {
+    printf("  %-10s none (side files are off)\n", label);
+  } else if (stat(side, &st) != 0) {
+    printf("  %-10s none yet (%s)\n", label, Safe(side).c_str());
+  } else {
+    printf("  %-10s %s, %ld bytes (%s)\n", label,
+           IsRightFileOlder(side, sound.c_str()) ? "up to date" : "older than the sound: rebuilt",
+           static_cast<long>(st.st_size), Safe(side).c_str());
+  }
+}
+
+void PrintSideFiles(const std::string& path, bool seekMap) {
+  char peaks[PATH_MAX];
+  const bool havePeaks = CPeaks::PeakFilePathFor(path.c_str(), peaks, sizeof peaks, 0) != 0;
+  PrintSideFile("peak file", path, havePeaks ? peaks : nullptr);
+  if (!seekMap) return;
+  char map[PATH_MAX];
+  const bool haveMap = MakeTempPath1(path.c_str(), ".isk", map, sizeof map, 0) != 0;
+  PrintSideFile("seek map", path, haveMap ? map : nullptr);
+}
+
 void PrintSound(const std::string& path, CPCMSound* sound) {
   char format[256];
   SoundFormatToString(sound->Format(), format, sizeof format, nullptr);
   CRefObj* data = sound->GetRefObj();
+  CDecoder* decoder = sound->GetACMObj();
+  const bool mpeg = decoder != nullptr && !decoder->IsACM();
   printf("%s\n", Safe(path).c_str());
-  printf("  format     %s\n", format);
+  printf("  format     %s%s\n", format, decoder != nullptr ? " (decoded)" : "");
+  if (mpeg) PrintMpegStream(path);
+  _formatSupportedInfo wave;
+  if (decoder != nullptr && decoder->IsACM() && FileFormatSupported(path.c_str(), &wave)) {
+    const uint16_t tag = static_cast<uint16_t>(wave.format[0] | wave.format[1] << 8);
+    printf("  stored as  %s (format tag 0x%04x)\n", platform::CodecFormatTagName(tag), tag);
+  }
   printf("  length     %s (%ld ms)\n", Length(sound->Length(0)).c_str(), sound->Length(0));
   if (data != nullptr)
     printf("  data       %s (%ld bytes)\n", Size(static_cast<double>(data->DataSize())).c_str(),
@@ -74,6 +142,7 @@ void PrintSound(const std::string& path, CPCMSound* sound) {
   printf("  partial    %s\n", sound->IsPartialSong() ? "ends abruptly (partial song)" : "no");
   if (sound->IsCutShort())
     printf("  damaged    the file is shorter than its header claims: loaded up to its end\n");
+  PrintSideFiles(path, mpeg);
 }
 
 void PrintTree(CSoundGroup* group, int depth) {
