@@ -4,7 +4,7 @@
 # to the top. Prints each include that reaches up and fails when there is one.
 set -eu
 cd "$(dirname "$0")/.."
-order=". containers render load model export mixer engine"
+order=". containers mpeg render load model export mixer engine"
 rank() { i=0; for f in $order; do [ "$f" = "$1" ] && { echo $i; return; }; i=$((i + 1)); done; echo -1; }
 bad=0
 for file in $(find sonark -name '*.h' -o -name '*.cpp' | grep -v '^sonark/tests/' | sort); do

@@ -63,7 +63,14 @@ void DeleteSeekMap(CSeekMap** holder) {
 
 int CSeekMap::AddEntry(uint32_t frameOffset, int32_t pcmPosition) {
   const int before = entries_.Count();
-  if (entries_.AddSorted(ItemOf(frameOffset), pcmPosition) < 0 || entries_.Count() == before) {
+  // Frames that decode to nothing share their position with the next one; they keep their
+  // order of arrival (the sorted insert would put an equal first key in front).
+  long last = 0;
+  if (before > 0) entries_.Index(before - 1, &last);
+  const int added = before > 0 && pcmPosition >= last
+                        ? entries_.AppendToTail(ItemOf(frameOffset), pcmPosition)
+                        : entries_.AddSorted(ItemOf(frameOffset), pcmPosition);
+  if (added < 0 || entries_.Count() == before) {
     return Fail(sonark::kErrOutOfMemory);
   }
   return 1;
