@@ -1,14 +1,18 @@
+#include <platform/codec_manager.h>
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/fail.h>
 #include <sonark/file_dates.h>
+#include <sonark/load/acm_object.h>
 #include <sonark/load/initial_load.h>
+#include <sonark/load/mp3_info.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peak_slicer.h>
 #include <sonark/load/peaks.h>
 #include <sonark/load/seek_map.h>
 #include <sonark/load/wave_chunks.h>
 #include <sonark/load/wave_info.h>
+#include <sonark/load/xam_object.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/decoder.h>
 #include <sonark/temp_paths.h>
@@ -197,7 +201,15 @@ int CInitialLoad::LoadWave(CRefObj* source, CRIFF& riff, long startPosition, int
       std::min<long>(format->cbSize, blockSize - static_cast<long>(sizeof(tWAVEFORMATEX))));
 
   if (format->wFormatTag == kWaveFormatPcm) {
-    if (!ValidateFormat(format, kWaveFormatPcm)) return Fail(sonark::kErrUnsupportedPcm);
+    if (!ValidateFormat(format, kWaveFormatPcm)) {
+      // Wider samples or a higher rate than the mixer takes are brought down by the codec
+      // manager; anything else is no PCM we can play.
+      const bool wide = format->wBitsPerSample == 24 || format->wBitsPerSample == 32;
+      if (!(wide || format->nSamplesPerSec > 48000) ||
+          (decoder_ = CreateCodecDecoder(format)) == nullptr) {
+        return Fail(sonark::kErrUnsupportedPcm);
+      }
+    }
   } else if (format->wFormatTag == kWaveFormatMpegLayer3) {
     return LoadMpeg(source, startPosition, buildSeekMap, determineLength, buildPeaks, reserved,
                     msPerPeak, callback, context);
@@ -272,25 +284,173 @@ int CInitialLoad::LoadMpeg(CRefObj* source, long startPosition, int buildSeekMap
   return cancelled_ ? 0 : 1;
 }
 
-CDecoder* CInitialLoad::CreateCodecDecoder(const tWAVEFORMATEX* /*format*/) {
-  // Compressed wave data is decoded through the codec manager, which comes with the decoders
-  // of compressed audio; until then no format has a decoder.
-  return nullptr;
+CDecoder* CInitialLoad::CreateCodecDecoder(const tWAVEFORMATEX* format) {
+  if (format == nullptr || !platform::CodecDriverInstalled(format)) return nullptr;
+  auto* decoder = new (std::nothrow) ACMObject(format, 1);
+  if (decoder == nullptr) return nullptr;
+  decoder->ActivateDriver(1);
+  if (decoder->GetSourceFormat() == nullptr || !decoder->SuggestPCMFormat()) {
+    delete decoder;
+    return nullptr;
+  }
+  return decoder;
 }
 
-int CInitialLoad::ParseMP3(CRefObj* /*source*/) {
-  // MPEG audio needs its stream inspection and decoder, which come with the decoders.
-  return Fail(sonark::kErrMpegInspection);
+int CInitialLoad::ParseMP3(CRefObj* source) {
+  if (source == nullptr) return Fail(sonark::kErrMpegInspection);
+  CMP3Info info;
+  if (info.loadInfo(source) != 0) return Fail(sonark::kErrMpegInspection);
+  const long start = info.DataStart();
+  const long end = info.DataEnd();
+  if (start < 0 || end <= start) return Fail(sonark::kErrMpegInspection);
+
+  // The MPEG layer 3 wave format record: the common 18 bytes, then identifier, flags, block
+  // size, frames per block and codec delay.
+  unsigned char record[30] = {};
+  tWAVEFORMATEX head{};
+  head.wFormatTag = kWaveFormatMpegLayer3;
+  head.nChannels = static_cast<uint16_t>(info.BestNumChannels());
+  head.nSamplesPerSec = static_cast<uint32_t>(info.BestSamplingRate());
+  head.nAvgBytesPerSec = static_cast<uint32_t>(std::max(info.getBitrate(), 0) * 125);
+  head.nBlockAlign = info.getLayer() == 1 ? 4 : 1;
+  head.wBitsPerSample = 16;
+  // The twelve bytes of layer 3 fields that follow; a count of 14 would send every copy of
+  // the record two bytes past its end.
+  head.cbSize = sizeof(record) - sizeof(tWAVEFORMATEX);
+  std::memcpy(record, &head, sizeof(head));
+  const uint16_t id = 1;
+  const uint32_t flags = 2;
+  const auto blockSize = static_cast<uint16_t>(info.GetAverageFrameSize());
+  const uint16_t framesPerBlock = 1;
+  const uint16_t codecDelay = 1393;
+  std::memcpy(record + 18, &id, 2);
+  std::memcpy(record + 20, &flags, 4);
+  std::memcpy(record + 24, &blockSize, 2);
+  std::memcpy(record + 26, &framesPerBlock, 2);
+  std::memcpy(record + 28, &codecDelay, 2);
+  const auto* format = reinterpret_cast<const tWAVEFORMATEX*>(record);
+
+  SetMusInfoFromMP3Info(source, &info);
+
+  std::unique_ptr<XAMObject> decoder(new (std::nothrow) XAMObject(format, 1));
+  if (decoder == nullptr) return Fail(sonark::kErrOutOfMemory);
+  decoder->SetBitRate(static_cast<long>(info.getBitrate()) * 1000);
+  decoder->SetBestBitRate(static_cast<long>(info.BestBitrate()) * 1000);
+  decoder->SetVBR(info.isVBitRate() ? 1 : 0);
+  decoder->SetLayer(info.getLayer());
+  decoder->SetFrequency(info.getFrequency());
+  decoder->SetAverageFrameSize(info.GetAverageFrameSize());
+  decoder->SetVersion(info.getZeVersion());
+  decoder->SetMode(info.BestMode());
+  decoder->SetFirstFrameDecodesToCDQuality(
+      info.getFrequency() == 44100 && info.BestNumChannels() == 2 ? 1 : 0);
+  decoder->ActivateDriver(1);
+  if (!decoder->SuggestPCMFormat()) return Fail(sonark::kErrNoPcmFormat);
+  // The encoder's delay and padding, so that scan and playback trim alike.
+  decoder->ReadStreamInfo(source, start, end);
+
+  auto* copy = static_cast<tWAVEFORMATEX*>(std::calloc(sizeof(record), 1));
+  if (copy == nullptr) return Fail(sonark::kErrOutOfMemory);
+  std::memcpy(copy, record, sizeof(record));
+  std::free(source_format_);
+  source_format_ = copy;
+  delete decoder_;
+  decoder_ = decoder.release();
+  if (!source->SetDataOffsets(static_cast<unsigned long>(start), static_cast<unsigned long>(end))) {
+    return Fail(sonark::kErrDataRange);
+  }
+  data_start_ = start;
+  data_end_ = end;
+  loaded_ = 1;
+  return 1;
 }
 
 int CInitialLoad::ParseWMA(CRefObj* /*source*/) { return 0; }
 
-long CInitialLoad::ParseScanAndBuildForCompressed(CRefObj* /*source*/, int /*determineLength*/,
-                                                  int /*buildPeaks*/, int /*reserved*/,
-                                                  int /*buildSeekMap*/, long /*msPerPeak*/,
-                                                  TLoadProgress /*callback*/, void* /*context*/) {
-  // The scan is the decoder's; without decoders there is nothing to scan.
-  return Fail(sonark::kErrNoPcmFormat);
+long CInitialLoad::ParseScanAndBuildForCompressed(CRefObj* source, int determineLength,
+                                                  int buildPeaks, int reserved, int buildSeekMap,
+                                                  long msPerPeak, TLoadProgress callback,
+                                                  void* context) {
+  auto* decoder = dynamic_cast<ACMObject*>(decoder_);
+  if (source == nullptr || decoder == nullptr) return Fail(sonark::kErrNoPcmFormat);
+  const int cached = SourcePath(source) != nullptr && (source->Type() & 1) != 0;
+  actual_length_ = 0;
+  cancelled_ = 0;
+  if (!AskToContinue(callback, context, 0)) cancelled_ = 1;
+  source->SeekToData(0);
+  const long dataSize = std::max(source->DataSize(), 0L);
+
+  if (msPerPeak < 1) buildPeaks = 0;
+  int writePeaks = buildPeaks && cached;
+  int saveSeekMap = buildSeekMap;
+  if (cached && !cancelled_) {
+    if (buildPeaks) LoadPeakMap(source, msPerPeak, &buildPeaks, &writePeaks, &determineLength, 1);
+    if (buildSeekMap && LoadSeekMap(source, &buildSeekMap, &saveSeekMap)) {
+      // A map that does not end at this data's end was made of other data: made again.
+      if (static_cast<long>(seek_map_->ElementAt(seek_map_->Count() - 1)) != dataSize) {
+        DeleteSeekMap(&seek_map_);
+        buildSeekMap = saveSeekMap = 1;
+      }
+    }
+  }
+
+  unsigned long consumed = 0;
+  bool built = false;
+  if (!cancelled_ && (determineLength || buildPeaks || buildSeekMap)) {
+    long length = 0;
+    CPeaks* peaks = nullptr;
+    CSeekMap* map = nullptr;
+    const int scanned = decoder->ParseScanAndBuild(
+        source, buildSeekMap ? &map : nullptr, buildPeaks ? &peaks : nullptr, &length, &consumed,
+        data_start_, data_end_, &cancelled_, determineLength, buildPeaks, buildSeekMap,
+        msPerPeak, reserved, writePeaks, callback, context);
+    if (scanned && !cancelled_) {
+      if (determineLength || buildPeaks || length > 0) actual_length_ = length;
+      if (peaks != nullptr) {
+        DropPeakMap();
+        peak_map_ = peaks;
+      }
+      if (map != nullptr) {
+        DeleteSeekMap(&seek_map_);
+        seek_map_ = map;
+        built = true;
+      }
+    } else {
+      delete peaks;
+      DeleteSeekMap(&map);
+    }
+  }
+  // A map from the side file tells the whole decoded size where no scan did.
+  if (seek_map_ != nullptr && seek_map_->Count() > 0 && decoder->PcmSize() < 0) {
+    decoder->SetPcmSize(seek_map_->SortValueAt(seek_map_->Count() - 1));
+  }
+  if (!cancelled_ && peak_map_ == nullptr && actual_length_ == 0) {
+    if (decoder->PcmSize() > 0 && decoder->GetDestFormat() != nullptr &&
+        decoder->GetDestFormat()->nAvgBytesPerSec > 0) {
+      actual_length_ = LengthMs(static_cast<long>(decoder->PcmSize()),
+                                decoder->GetDestFormat()->nAvgBytesPerSec);
+    } else if (source_format_ != nullptr) {
+      actual_length_ = LengthMs(dataSize, source_format_->nAvgBytesPerSec);
+    }
+  }
+  // The caller's progress always sees the whole data go by.
+  if (!cancelled_ && consumed == 0 && !AskToContinue(callback, context,
+                                                     static_cast<unsigned long>(dataSize))) {
+    cancelled_ = 1;
+  }
+  if (cancelled_) {
+    // A cancelled load keeps no peaks and no map (the unfinished peak file goes with them).
+    DropPeakMap();
+    DeleteSeekMap(&seek_map_);
+    actual_length_ = 0;
+    platform::clear_last_error();
+    return 0;
+  }
+  if (built && saveSeekMap && cached && seek_map_->Count() > 0) {
+    SaveSeekMap(source);
+  }
+  source->SeekToData(0);
+  return actual_length_;
 }
 
 long CInitialLoad::ParsePeaksForUncompressed(CRefObj* source, int /*reserved*/, long msPerPeak,

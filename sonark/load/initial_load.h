@@ -19,9 +19,11 @@ using TLoadProgress = int (*)(unsigned long amount, void* context);
 // (or takes them from their ".ipk" side file) and works out the length. It holds its results
 // until the sound takes them over (the Steal operations); the destructor frees the rest.
 //
-// Wave files with linear PCM (8 or 16 bits, 1 or 2 channels, 1 to 48000 Hz) load here.
-// Compressed wave data and MPEG audio need the decoders, which this build does not have yet:
-// such files are refused with kErrNoPcmFormat or kErrMpegInspection.
+// Wave files with linear PCM (8 or 16 bits, 1 or 2 channels, 1 to 48000 Hz) load as they
+// are. Compressed wave data, and PCM with 24 or 32 bits or a rate above 48 kHz, get a decoder
+// of the codec manager (ACMObject); MPEG audio (a bare stream named .mp3, .mp2 or .mp1, a
+// RIFF "RMP3" file, or a wave file of tag 0x55) gets the MPEG decoder (XAMObject) and a seek
+// map, cached in a ".isk" side file like the peaks.
 //
 // Results are int 1/0 with the detail in the thread's last error (sonark/load/load_errors.h).
 // A load cancelled through the progress callback returns 0 with the last error cleared and
@@ -44,7 +46,9 @@ class SONARK_API CInitialLoad {
   int DoInitialLoad(CRefObj* source, int buildSeekMap, int determineLength, int buildPeaks,
                     int reserved, long msPerPeak, TLoadProgress callback, void* context);
 
-  // Inspects MPEG audio and creates its decoder; not built yet (0, kErrMpegInspection).
+  // Inspects MPEG audio from the source's position (kErrMpegInspection when no stream of
+  // valid frames is there), builds its 30-byte layer 3 format record, creates its decoder and
+  // restricts the source to the audio data.
   int ParseMP3(CRefObj* source);
   // WMA is never loaded through this path: always 0.
   int ParseWMA(CRefObj* source);
@@ -54,7 +58,9 @@ class SONARK_API CInitialLoad {
   // cannot be read (kErrDataRange).
   long ParsePeaksForUncompressed(CRefObj* source, int reserved, long msPerPeak,
                                  TLoadProgress callback, void* context);
-  // The decoder's scan of compressed data; comes with the decoders (0, kErrNoPcmFormat).
+  // The decoder's one pass over compressed data for the length, the peaks and (MPEG only)
+  // the seek map, each taken from its side file when that is newer than the sound. Returns
+  // the length in ms; 0 with Cancelled() set and neither peaks nor map when cancelled.
   long ParseScanAndBuildForCompressed(CRefObj* source, int determineLength, int buildPeaks,
                                       int reserved, int buildSeekMap, long msPerPeak,
                                       TLoadProgress callback, void* context);

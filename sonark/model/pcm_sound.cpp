@@ -3,6 +3,8 @@
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/model/atom_guard.h>
+#include <sonark/load/acm_buffer.h>
+#include <sonark/load/acm_object.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
@@ -90,6 +92,15 @@ void CPCMSound::CopySoundPart(const CPCMSound& other) {
   if (other.buffer_ != nullptr) {
     buffer_.reset(other.buffer_->Copy());
     if (buffer_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
+  }
+  if (other.decoder_ != nullptr) {
+    // A decoder keeps the state of one stream: the copy decodes with one of its own.
+    auto* decoder = dynamic_cast<ACMObject*>(other.decoder_.get());
+    decoder_.reset(decoder != nullptr ? decoder->Copy() : nullptr);
+    if (decoder_ == nullptr) copy_failed_ = sonark::kErrOutOfMemory;
+    if (auto* buffer = dynamic_cast<CACMBuffer*>(buffer_.get())) {
+      buffer->SetACMObject(static_cast<ACMObject*>(decoder_.get()));
+    }
   }
   if (other.data_object_ != nullptr) {
     // A buffer that holds the data whole never reads it again, so its copy can share the
@@ -190,7 +201,11 @@ CAudioAtom* CPCMSound::RemoveSubAtom(CAudioAtom*, int, int) { return nullptr; }
 
 CAudioAtom* CPCMSound::MoveSubAtom(CAudioAtom*, long, int, int) { return nullptr; }
 
-tWAVEFORMATEX* CPCMSound::Format() { return source_format_.get(); }
+tWAVEFORMATEX* CPCMSound::Format() {
+  // Compressed data plays as the PCM its decoder makes.
+  if (auto* decoder = dynamic_cast<ACMObject*>(decoder_.get())) return decoder->GetDestFormat();
+  return source_format_.get();
+}
 
 tWAVEFORMATEX* CPCMSound::ActualFormat() { return source_format_.get(); }
 

@@ -14,6 +14,8 @@
 class CRefObj;
 class CPCMBuffer;
 class CDecoder;
+class ACMObject;
+class CSeekMap;
 class CEffect;
 class CPeaks;
 struct TMusicInfo;
@@ -135,7 +137,9 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // and their codes, peaks and their side file, progress with pause and cancel), takes over
   // its format, music information and peaks, sets the length from the data, creates a
   // buffer of `bufferMs` (the whole data when that is not longer) and joins the registry of
-  // loaded sounds. Takes a reference on `source`. 0 with the load's code, or with the last
+  // loaded sounds. Compressed data (MPEG audio, codec-manager formats) plays as its decoder's
+  // PCM: Format() is the decoder's output, the length the decoded one, the buffer the
+  // decoder's own (seeking through the seek map the load built or took from its side file). Takes a reference on `source`. 0 with the load's code, or with the last
   // error cleared when the progress callback cancelled; the sound is then left as it was.
   virtual int InitialLoad(CRefObj* source, long bufferMs, int determineLength, int buildPeaks,
                           int reserved, int buildSeekMap, int msPerPeak, TLoadProgress progress,
@@ -154,6 +158,9 @@ class SONARK_API CPCMSound : public CAudioAtom {
   virtual int SaveAs(const char* path, TLoadProgress progress, void* context);
   // Milliseconds of data, rounded to the nearest; 0 without data.
   virtual long DataLength();
+  // Bytes of Format() PCM the data makes: the data object's data size for PCM, the decoded
+  // size for compressed data. 0 without data.
+  long PcmDataSize();
   // Frames of data.
   virtual long NumSamples();
   // The largest absolute sample of either channel among whole frames of Format() data.
@@ -217,6 +224,12 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // frame out of the window, takes a reference on the object, sets the length from the data
   // and creates a streaming buffer of `bufferMs` (the whole data when that is not longer).
   int SetUpFromPCM(CRefObj* object, const tWAVEFORMATEX* format, long bufferMs = 2000);
+  // The same for compressed data in `sourceFormat` (kept with its extra bytes): the sound
+  // plays the PCM of `decoder` (taken over, also on failure; its exact decoded size must be
+  // known) through the decoder's buffer, which seeks with `seekMap` (may be null; the buffer
+  // takes its own reference). kErrDecoderStream when the decoder cannot start.
+  int SetUpFromDecoder(CRefObj* object, const tWAVEFORMATEX* sourceFormat, ACMObject* decoder,
+                       CSeekMap* seekMap, long bufferMs = 2000);
 
   // The offset into the data at which the sound starts, in whole frames.
   void SetVirtualTimeStart(long ms);

@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/load/acm_object.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/model/loaded_sounds.h>
@@ -121,22 +122,33 @@ void CPCMSound::Unload() {
   peaks_.reset();
 }
 
+long CPCMSound::PcmDataSize() {
+  AtomGuard guard(*this);
+  if (data_object_ == nullptr) return 0;
+  if (auto* decoder = dynamic_cast<ACMObject*>(decoder_.get())) {
+    return decoder->PcmSize() > 0
+               ? static_cast<long>(std::min<int64_t>(decoder->PcmSize(), INT32_MAX))
+               : 0;
+  }
+  return std::max(data_object_->DataSize(), 0L);
+}
+
 long CPCMSound::DataLength() {
   AtomGuard guard(*this);
-  const tWAVEFORMATEX* format = ActualFormat();
+  const tWAVEFORMATEX* format = Format();
   if (data_object_ == nullptr) return 0;
   if (peaks_ != nullptr) return peaks_->LengthOfSound();
   if (!RenderableFormat(format)) return 0;
-  const long size = data_object_->DataSize();
+  const long size = PcmDataSize();
   if (size <= 0) return 0;
   return TruncateToLong(static_cast<double>(size) / BytesPerSecond(format) * 1000.0 + 0.5);
 }
 
 long CPCMSound::NumSamples() {
   AtomGuard guard(*this);
-  const tWAVEFORMATEX* format = ActualFormat();
+  const tWAVEFORMATEX* format = Format();
   if (data_object_ == nullptr || !RenderableFormat(format)) return 0;
-  const long size = data_object_->DataSize();
+  const long size = PcmDataSize();
   return size > 0 ? size / FrameBytes(format) : 0;
 }
 
@@ -231,7 +243,13 @@ void CPCMSound::SetVirtualTimeStart(long ms) {
   if (data_object_ != nullptr && data_object_->IsOpen() && IsPCMOrACM(decoder_.get())) {
     const long block = BlockSize(ActualFormat(), decoder_.get());
     const long limit = data_object_->DataSize() - block;
-    long sourceBytes = block > 0 ? bytes - bytes % block : bytes;
+    // The data object counts source bytes: decoded positions are scaled back to them.
+    long sourceBytes = bytes;
+    if (decoder_ != nullptr && ActualFormat() != nullptr && format->nAvgBytesPerSec > 0) {
+      sourceBytes = static_cast<long>(static_cast<double>(bytes) * ActualFormat()->nAvgBytesPerSec /
+                                      format->nAvgBytesPerSec);
+    }
+    sourceBytes = block > 0 ? sourceBytes - sourceBytes % block : sourceBytes;
     sourceBytes = std::max<long>(0, std::min(sourceBytes, limit));
     data_object_->SetVirtualStart(sourceBytes);
   }
@@ -271,7 +289,12 @@ int CPCMSound::GetFormat(tWAVEFORMATEX* out) {
 }
 
 void CPCMSound::GetSrcFormatString(char* out, long outSize) {
-  if (ActualFormat() != nullptr) SoundFormatToString(ActualFormat(), out, outSize, nullptr);
+  // Compressed data is described by its decoder, which knows its codec's name.
+  if (auto* decoder = dynamic_cast<ACMObject*>(decoder_.get())) {
+    decoder->GetSrcFormatStr(out, outSize);
+  } else if (ActualFormat() != nullptr) {
+    SoundFormatToString(ActualFormat(), out, outSize, nullptr);
+  }
 }
 
 void CPCMSound::GetDestFormatString(char* out, long outSize) {

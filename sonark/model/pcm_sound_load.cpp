@@ -1,5 +1,7 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/load/acm_buffer.h>
+#include <sonark/load/acm_object.h>
 #include <sonark/load/initial_load.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
@@ -8,6 +10,7 @@
 #include <sonark/model/sound_start.h>
 #include <sonark/render/decoder.h>
 #include <sonark/render/pcm_buffer.h>
+#include <sonark/render/sample_convert.h>
 #include <sonark/model/render_units.h>
 #include <tarnell/ref_obj.h>
 
@@ -17,7 +20,7 @@
 
 // A sound's first load from its file, and what the sound takes from its peaks.
 
-using sonark::render::AtomGuard;
+using namespace sonark::render;
 
 int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, int buildPeaks,
                            int reserved, int buildSeekMap, int msPerPeak, TLoadProgress progress,
@@ -33,14 +36,8 @@ int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, 
     return 0;
   }
   const std::unique_ptr<tWAVEFORMATEX, FreeFormat> format(load.StealWaveFomatEx());
-  const std::unique_ptr<CDecoder> decoder(load.StealACMObject());
+  std::unique_ptr<CDecoder> decoder(load.StealACMObject());
   std::unique_ptr<TMusicInfo> info(load.StealMusicInfo());
-  if (decoder != nullptr) {
-    // Compressed data streams through its decoder's own buffer over the seek map; both come
-    // with the decoders, and the load creates no decoder before they do.
-    platform::set_last_error(sonark::kErrDecoderStream);
-    return 0;
-  }
   std::unique_ptr<CPeaks> peaks;
   if (load.PeakMap() != nullptr) {
     peaks.reset(load.PeakMap()->Copy());
@@ -50,8 +47,23 @@ int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, 
     }
   }
 
-  // Plain PCM: the data range is set, so the sound is set up as over any PCM data.
-  if (!SetUpFromPCM(source, format.get(), bufferMs)) return 0;
+  if (decoder != nullptr) {
+    auto* codec = dynamic_cast<ACMObject*>(decoder.get());
+    if (codec == nullptr) {
+      platform::set_last_error(sonark::kErrDecoderStream);
+      return 0;
+    }
+    // Without a scan or a map the decoded size is known to the millisecond only.
+    if (codec->PcmSize() < 0 && codec->GetDestFormat() != nullptr &&
+        RenderableFormat(codec->GetDestFormat())) {
+      codec->SetPcmSize(MsToBytes(load.GetActualLength(), codec->GetDestFormat()));
+    }
+    decoder.release();
+    if (!SetUpFromDecoder(source, format.get(), codec, load.SeekMap(), bufferMs)) return 0;
+  } else if (!SetUpFromPCM(source, format.get(), bufferMs)) {
+    // Plain PCM: the data range is set, so the sound is set up as over any PCM data.
+    return 0;
+  }
   {
     AtomGuard guard(*this);
     music_info_ = std::move(info);
@@ -66,6 +78,57 @@ int CPCMSound::InitialLoad(CRefObj* source, long bufferMs, int determineLength, 
   }
   AddTheSound(this);
   platform::clear_last_error();
+  return 1;
+}
+
+int CPCMSound::SetUpFromDecoder(CRefObj* object, const tWAVEFORMATEX* sourceFormat,
+                                ACMObject* decoder, CSeekMap* seekMap, long bufferMs) {
+  std::unique_ptr<ACMObject> owned(decoder);
+  if (object == nullptr || sourceFormat == nullptr || owned == nullptr) {
+    platform::set_last_error(sonark::kErrInvalidAtomArgument);
+    return 0;
+  }
+  const tWAVEFORMATEX* pcm = owned->GetDestFormat();
+  if (pcm == nullptr || !RenderableFormat(pcm) || !owned->EnableStream(1)) {
+    platform::set_last_error(sonark::kErrDecoderStream);
+    return 0;
+  }
+  const long whole = owned->PcmSize() > 0
+                         ? WholeFrames(static_cast<long>(std::min<int64_t>(owned->PcmSize(),
+                                                                           INT32_MAX)),
+                                       pcm)
+                         : 0;
+  if (whole <= 0 || object->GetDataStart() < 0) {
+    platform::set_last_error(sonark::kErrEmptyData);
+    return 0;
+  }
+  long capacity = MsToBytes(bufferMs > 0 ? bufferMs : 1, pcm);
+  if (capacity < FrameBytes(pcm)) capacity = FrameBytes(pcm);
+  int loadedOnce = 0;
+  if (capacity >= whole) {
+    capacity = whole;
+    loadedOnce = 1;
+  }
+  std::unique_ptr<CPCMBuffer> buffer(owned->NewBuffer(seekMap));
+  if (buffer == nullptr) {
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
+  object->Seek(object->GetDataStart(), 0);
+  buffer->SetSilence(sonark::samples::SilenceByte(pcm->wBitsPerSample));
+  if (!buffer->Init(object, static_cast<unsigned long>(capacity), loadedOnce, 50)) {
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
+  const double bytesPerSecond = BytesPerSecond(pcm);
+  {
+    AtomGuard guard(*this);
+    if (!SetSourceFormat(sourceFormat)) return 0;
+    SetRefObj(object);
+    decoder_ = std::move(owned);
+    buffer_ = std::move(buffer);
+  }
+  SetVirtualLength(TruncateToLong(static_cast<double>(whole) * 1000.0 / bytesPerSecond));
   return 1;
 }
 

@@ -189,7 +189,7 @@ int CPCMSound::JumpOver(_bufferType* block, unsigned long* bytesOut) {
   // A source that does not repeat must hold them too.
   if (buffer_->Streaming() && data_object_ != nullptr && data_object_->DataMode() == 0 &&
       static_cast<int64_t>(buffer_->ReadOrigin()) + buffer_->TotalBytesRead() + needed >
-          data_object_->DataSize()) {
+          PcmDataSize()) {
     return 0;
   }
   unsigned char previous[4];

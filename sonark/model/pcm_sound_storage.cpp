@@ -5,6 +5,8 @@
 #include <platform/wave_format.h>
 #include <sonark/errors.h>
 #include <sonark/fail.h>
+#include <sonark/load/acm_buffer.h>
+#include <sonark/load/acm_object.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/model/atom_guard.h>
@@ -28,6 +30,7 @@
 #include <utilities/disk_space.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -434,7 +437,31 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
                                  : tarnell::kErrCopyReopen);
     return 0;
   }
-  const int ok = SetUpFromPCM(data.get(), &format, kBufferMs);
+  // Compressed data decodes with a decoder of its own over the shared seek map.
+  std::unique_ptr<tWAVEFORMATEX, FreeFormat> fullFormat;
+  ACMObject* decoder = nullptr;
+  CSeekMap* seekMap = nullptr;
+  {
+    Guard guard(*loaded);
+    if (auto* codec = dynamic_cast<ACMObject*>(loaded->decoder_.get())) {
+      decoder = codec->Copy();
+      const tWAVEFORMATEX* own = loaded->source_format_.get();
+      if (own != nullptr) {
+        const size_t size = sizeof(tWAVEFORMATEX) + own->cbSize;
+        fullFormat.reset(static_cast<tWAVEFORMATEX*>(std::malloc(size)));
+        if (fullFormat != nullptr) std::memcpy(fullFormat.get(), own, size);
+      }
+      if (auto* buffer = dynamic_cast<CACMBuffer*>(loaded->buffer_.get())) {
+        seekMap = buffer->GetSeekMap();
+      }
+    }
+  }
+  const int ok = loaded->decoder_ != nullptr
+                     ? (decoder != nullptr && fullFormat != nullptr
+                            ? SetUpFromDecoder(data.get(), fullFormat.get(), decoder, seekMap,
+                                               kBufferMs)
+                            : (delete decoder, sonark::Fail(sonark::kErrOutOfMemory)))
+                     : SetUpFromPCM(data.get(), &format, kBufferMs);
   const uint32_t code = platform::last_error();
   const long shared = data->DataSize();
   data.reset();

@@ -9,7 +9,8 @@ void StartAtByte(CPCMSound* sound, long bytes, bool ownObject) {
   CRefObj* data = sound->GetRefObj();
   if (format == nullptr || format->nBlockAlign == 0 || data == nullptr) return;
   const long block = format->nBlockAlign;
-  const long size = data->DataSize();
+  // Positions count bytes of the PCM the sound plays, decoded ones for compressed data.
+  const long size = sound->PcmDataSize();
   long start = bytes > 0 ? bytes - bytes % block : 0;
   // A start at or beyond the data's end means the data's beginning, as a fresh load takes it.
   if (size <= 0 || start >= size) start = 0;
@@ -17,7 +18,8 @@ void StartAtByte(CPCMSound* sound, long bytes, bool ownObject) {
   if (sound->GetBuffer() != nullptr) {
     sound->GetBuffer()->SetVirtualStart(static_cast<uint32_t>(start));
   }
-  if (ownObject) data->SetVirtualStart(start);
+  // The data object of compressed data counts source bytes; its decoder's buffer seeks.
+  if (ownObject && sound->GetACMObj() == nullptr) data->SetVirtualStart(start);
   // The waveform starts at the same place, in whole peaks.
   CPeaks* peaks = sound->GetPeaks();
   if (peaks != nullptr && peaks->NumMilsPerPeak() > 0 && peaks->GetNumPeaks() > 0 &&

@@ -100,7 +100,7 @@ TEST_F(PcmSoundLoadTest, LongSoundStreamsThroughABufferOfTheAskedSize) {
 
 TEST_F(PcmSoundLoadTest, RefusedOrCancelledLoadLeavesTheSoundAlone) {
   SoundPtr sound(new CPCMSound);
-  const std::string bad = Write("bad.wav", wave_test::PcmWave(2, 44100, 24, Bytes(600, 0)));
+  const std::string bad = Write("bad.wav", wave_test::PcmWave(2, 44100, 20, Bytes(600, 0)));
   EXPECT_EQ(Load(*sound, bad), 0);
   EXPECT_EQ(error_, sonark::kErrUnsupportedPcm);
   EXPECT_EQ(sound->GetRefObj(), nullptr);
