@@ -10,11 +10,11 @@
 
 namespace {
 
-// Copies `count` characters without the trailing spaces and zero bytes.
+// Copies the text of `count` characters up to its first zero byte, without trailing spaces.
 void Field(char* out, const char* in, int count) {
   std::memcpy(out, in, static_cast<size_t>(count));
   out[count] = 0;
-  for (int i = count - 1; i >= 0 && (out[i] == ' ' || out[i] == 0); --i) out[i] = 0;
+  for (int i = static_cast<int>(std::strlen(out)) - 1; i >= 0 && out[i] == ' '; --i) out[i] = 0;
 }
 
 // Keeps at most `count` characters of `text` in `field` (which holds kFieldSize bytes).
@@ -85,9 +85,7 @@ void CId3Tag::getComment(char* text) const { std::strcpy(text, comment_); }
 void CId3Tag::setTitle(const char* text) { SetField(title_, text, 30); }
 void CId3Tag::setArtist(const char* text) { SetField(artist_, text, 30); }
 void CId3Tag::setAlbum(const char* text) { SetField(album_, text, 30); }
-void CId3Tag::setComment(const char* text) {
-  SetField(comment_, text, version_ > 1.05f ? 28 : 30);
-}
+void CId3Tag::setComment(const char* text) { SetField(comment_, text, version_ > 1.05f ? 28 : 30); }
 
 void CId3Tag::genreString(char* text, int /*flag*/) const {
   SonarkLoadString(sonark::Id3GenreKey(genre_), text, 256);

@@ -20,8 +20,8 @@ using sonark::Fail;
 
 namespace {
 
-constexpr const char* kFrameIds[CId3TagV2::kFrameCount] = {
-    "TPE1", "TALB", "TIT2", "COMM", "TENC", "TCOP", "MCDI", "TYER", "TCON", "TRCK"};
+constexpr const char* kFrameIds[CId3TagV2::kFrameCount] = {"TPE1", "TALB", "TIT2", "COMM", "TENC",
+                                                           "TCOP", "MCDI", "TYER", "TCON", "TRCK"};
 
 // The 7-bit size field can say no more.
 constexpr unsigned long kLargestTag = 0x0FFFFFFF;
@@ -113,9 +113,7 @@ bool DecodeText(const unsigned char* body, size_t size, std::string* out) {
 }
 
 // ISO-8859-1 when every character fits it, else UTF-16 with a byte-order mark.
-unsigned ChooseEncoding(const std::string& text) {
-  return sonark::text::FitsLatin1(text) ? 0 : 1;
-}
+unsigned ChooseEncoding(const std::string& text) { return sonark::text::FitsLatin1(text) ? 0 : 1; }
 
 void AppendString(std::vector<unsigned char>& body, unsigned encoding, const std::string& text,
                   bool terminate) {
@@ -262,9 +260,8 @@ int CId3TagV2::Read(CRefObj* file, unsigned long size) {
   } catch (const std::bad_alloc&) {
     return Fail(sonark::kErrOutOfMemory);
   }
-  const long got = wanted > 0 ? file->Read(reinterpret_cast<char*>(raw.data()),
-                                           static_cast<long>(wanted))
-                              : 0;
+  const long got =
+      wanted > 0 ? file->Read(reinterpret_cast<char*>(raw.data()), static_cast<long>(wanted)) : 0;
   raw.resize(got > 0 ? static_cast<size_t>(got) : 0);
   bool malformed = raw.size() < declared;
 
@@ -278,14 +275,14 @@ int CId3TagV2::Read(CRefObj* file, unsigned long size) {
   }
   const size_t length = raw.size() - start;
   if (!Resize(length)) return 0;
-  std::memcpy(block_.data(), raw.data() + start, length);
+  if (length > 0) std::memcpy(block_.data(), raw.data() + start, length);
   header_[3] = static_cast<unsigned char>(version);
 
   // A frame may end where the next frame, the padding or the tag begins.
   auto fitsNext = [&](size_t next) {
     return next == length ||
-           (next < length && (block_[next] == 0 || (next + 10 <= length &&
-                                                    IsFrameId(block_.data() + next))));
+           (next < length &&
+            (block_[next] == 0 || (next + 10 <= length && IsFrameId(block_.data() + next))));
   };
   size_t p = 0;
   while (p + 10 <= length && IsFrameId(block_.data() + p)) {
@@ -361,7 +358,7 @@ int CId3TagV2::Write(CRefObj* file) {
                                        static_cast<unsigned long>(fileSize - kHeaderSize))
              : 0;
   unsigned long newSize = BlockSize();
-  if (hasTag && used_ <= oldSize) {
+  if (hasTag && oldSize > 0 && used_ <= oldSize) {
     newSize = oldSize;
   } else {
     const long from = hasTag ? kHeaderSize + static_cast<long>(oldSize) : 0;
@@ -376,8 +373,8 @@ int CId3TagV2::Write(CRefObj* file) {
     return Fail(tarnell::kErrWriteFailed);
   }
   const std::vector<char> zeros(newSize - fromBlock, 0);
-  if (!zeros.empty() &&
-      file->Write(zeros.data(), static_cast<long>(zeros.size())) != static_cast<long>(zeros.size())) {
+  if (!zeros.empty() && file->Write(zeros.data(), static_cast<long>(zeros.size())) !=
+                            static_cast<long>(zeros.size())) {
     return Fail(tarnell::kErrWriteFailed);
   }
   previous_size_ = newSize;
@@ -446,10 +443,10 @@ bool CId3TagV2::DecodeFrame(unsigned frame, const FrameRef& ref, TMusicInfo* inf
     case kCopyright: {
       if (!DecodeText(body, size, &text)) return false;
       char(&field)[TMusicInfo::kTextSize] = frame == kArtist    ? info->artist
-                                           : frame == kAlbum   ? info->album
-                                           : frame == kTitle   ? info->title
-                                           : frame == kEncoder ? info->encoder
-                                                               : info->copyright;
+                                            : frame == kAlbum   ? info->album
+                                            : frame == kTitle   ? info->title
+                                            : frame == kEncoder ? info->encoder
+                                                                : info->copyright;
       SetText(field, text);
       return true;
     }
@@ -472,9 +469,9 @@ bool CId3TagV2::DecodeFrame(unsigned frame, const FrameRef& ref, TMusicInfo* inf
     case kGenre: {
       if (!DecodeText(body, size, &text)) return false;
       // Version 2.4 writes a genre number without brackets.
-      const bool number = !text.empty() && text.size() <= 3 &&
-                          std::all_of(text.begin(), text.end(),
-                                      [](char c) { return c >= '0' && c <= '9'; });
+      const bool number =
+          !text.empty() && text.size() <= 3 &&
+          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
       if (number && std::stoi(text) < TMusicInfo::kNoGenre) text = "(" + text + ")";
       sonark::SetGenreFromText(info, text.c_str());
       return true;
@@ -591,8 +588,8 @@ std::vector<unsigned char> CId3TagV2::BuildBody(unsigned frame, const TMusicInfo
     case kMcdi:
       if (info.cdIdentifierLength <= 0 || info.totalTracks < 1) return {};
       return std::vector<unsigned char>(
-          info.cdIdentifier,
-          info.cdIdentifier + std::min<long>(info.cdIdentifierLength, TMusicInfo::kCdIdentifierSize));
+          info.cdIdentifier, info.cdIdentifier + std::min<long>(info.cdIdentifierLength,
+                                                                TMusicInfo::kCdIdentifierSize));
     case kYear:
       if (info.year < 1000 || info.year > 3000) return {};
       std::snprintf(text, sizeof(text), "%04ld", info.year);
@@ -651,18 +648,32 @@ int CId3TagV2::UpdateFrame(unsigned frame, TMusicInfo* info, bool replace) {
     bool same = false;
     if (DecodeFrame(frame, ref, current)) {
       switch (frame) {
-        case kArtist: same = std::strcmp(current->artist, info->artist) == 0; break;
-        case kAlbum: same = std::strcmp(current->album, info->album) == 0; break;
-        case kTitle: same = std::strcmp(current->title, info->title) == 0; break;
-        case kComments: same = std::strcmp(current->comment, info->comment) == 0; break;
-        case kEncoder: same = std::strcmp(current->encoder, info->encoder) == 0; break;
-        case kCopyright: same = std::strcmp(current->copyright, info->copyright) == 0; break;
+        case kArtist:
+          same = std::strcmp(current->artist, info->artist) == 0;
+          break;
+        case kAlbum:
+          same = std::strcmp(current->album, info->album) == 0;
+          break;
+        case kTitle:
+          same = std::strcmp(current->title, info->title) == 0;
+          break;
+        case kComments:
+          same = std::strcmp(current->comment, info->comment) == 0;
+          break;
+        case kEncoder:
+          same = std::strcmp(current->encoder, info->encoder) == 0;
+          break;
+        case kCopyright:
+          same = std::strcmp(current->copyright, info->copyright) == 0;
+          break;
         case kMcdi:
           same = current->cdIdentifierLength == info->cdIdentifierLength &&
                  std::memcmp(current->cdIdentifier, info->cdIdentifier,
                              static_cast<size_t>(current->cdIdentifierLength)) == 0;
           break;
-        case kYear: same = current->year == info->year; break;
+        case kYear:
+          same = current->year == info->year;
+          break;
         case kGenre:
           same = current->genreIndex == info->genreIndex &&
                  (info->genreIndex != TMusicInfo::kNoGenre ||
@@ -671,7 +682,8 @@ int CId3TagV2::UpdateFrame(unsigned frame, TMusicInfo* info, bool replace) {
         case kTrack:
           same = current->track == info->track && current->totalTracks == info->totalTracks;
           break;
-        default: break;
+        default:
+          break;
       }
     }
     delete current;

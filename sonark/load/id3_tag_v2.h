@@ -115,9 +115,15 @@ class SONARK_API CId3TagV2 {
   int GetGenre(TMusicInfo* info) { return GetFrame(kGenre, info); }
   int GetGenreIndex(TMusicInfo* info) { return GetFrame(kGenre, info); }
   int GetTrack(TMusicInfo* info) { return GetFrame(kTrack, info); }
-  int UpdateArtist(TMusicInfo* info, bool replace = true) { return UpdateFrame(kArtist, info, replace); }
-  int UpdateAlbum(TMusicInfo* info, bool replace = true) { return UpdateFrame(kAlbum, info, replace); }
-  int UpdateTitle(TMusicInfo* info, bool replace = true) { return UpdateFrame(kTitle, info, replace); }
+  int UpdateArtist(TMusicInfo* info, bool replace = true) {
+    return UpdateFrame(kArtist, info, replace);
+  }
+  int UpdateAlbum(TMusicInfo* info, bool replace = true) {
+    return UpdateFrame(kAlbum, info, replace);
+  }
+  int UpdateTitle(TMusicInfo* info, bool replace = true) {
+    return UpdateFrame(kTitle, info, replace);
+  }
   int UpdateComments(TMusicInfo* info, bool replace = true) {
     return UpdateFrame(kComments, info, replace);
   }
@@ -127,13 +133,21 @@ class SONARK_API CId3TagV2 {
   int UpdateCopyright(TMusicInfo* info, bool replace = true) {
     return UpdateFrame(kCopyright, info, replace);
   }
-  int UpdateMCDI(TMusicInfo* info, bool replace = true) { return UpdateFrame(kMcdi, info, replace); }
-  int UpdateYear(TMusicInfo* info, bool replace = true) { return UpdateFrame(kYear, info, replace); }
-  int UpdateGenre(TMusicInfo* info, bool replace = true) { return UpdateFrame(kGenre, info, replace); }
+  int UpdateMCDI(TMusicInfo* info, bool replace = true) {
+    return UpdateFrame(kMcdi, info, replace);
+  }
+  int UpdateYear(TMusicInfo* info, bool replace = true) {
+    return UpdateFrame(kYear, info, replace);
+  }
+  int UpdateGenre(TMusicInfo* info, bool replace = true) {
+    return UpdateFrame(kGenre, info, replace);
+  }
   int UpdateGenreIndex(TMusicInfo* info, bool replace = true) {
     return UpdateFrame(kGenre, info, replace);
   }
-  int UpdateTrack(TMusicInfo* info, bool replace = true) { return UpdateFrame(kTrack, info, replace); }
+  int UpdateTrack(TMusicInfo* info, bool replace = true) {
+    return UpdateFrame(kTrack, info, replace);
+  }
 
   // The 3-letter language of the comment frames written, for the whole engine; "eng" at start.
   // `code` holds 4 bytes.

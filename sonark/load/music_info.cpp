@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -184,17 +186,32 @@ std::string Trimmed(const char* text) {
   return s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
-// The genre index whose name is `name` (letter case ignored), or -1. A name matches the
-// strings file's text for the genre or the English name its key spells.
+// The names a genre answers to: the English name its key spells and the strings file's text.
+// Read once, since the strings file does not change while the engine runs.
+const std::vector<std::pair<std::string, std::string>>& GenreNames() {
+  static const std::vector<std::pair<std::string, std::string>> names = [] {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (int index = 0; index < sonark::kId3GenreCount; ++index) {
+      const char* key = sonark::Id3GenreKey(index);
+      std::string english(key + 4);
+      std::replace(english.begin(), english.end(), '_', ' ');
+      char text[257] = {};
+      SonarkLoadString(key, text, sizeof(text));
+      out.emplace_back(english, text);
+    }
+    return out;
+  }();
+  return names;
+}
+
+// The genre index whose name is `name` (letter case ignored), or -1.
 int GenreIndexOf(const std::string& name) {
   if (name.empty()) return -1;
-  for (int index = 0; index < sonark::kId3GenreCount; ++index) {
-    const char* key = sonark::Id3GenreKey(index);
-    std::string english(key + 4);
-    std::replace(english.begin(), english.end(), '_', ' ');
-    if (strcasecmp(english.c_str(), name.c_str()) == 0) return index;
-    char text[257];
-    if (SonarkLoadString(key, text, sizeof(text)) && strcasecmp(text, name.c_str()) == 0) {
+  const auto& names = GenreNames();
+  for (int index = 0; index < static_cast<int>(names.size()); ++index) {
+    if (strcasecmp(names[index].first.c_str(), name.c_str()) == 0 ||
+        (!names[index].second.empty() &&
+         strcasecmp(names[index].second.c_str(), name.c_str()) == 0)) {
       return index;
     }
   }

@@ -223,8 +223,7 @@ int SONARK_CMusicInfo::ReadVersion3(CRIFF& riff) {
            _readString(riff, genre, sizeof(genre)) && ReadNumber(riff, &genreIndex) &&
            _readString(riff, comment, sizeof(comment)) &&
            _readString(riff, copyright, sizeof(copyright)) && ReadNumber(riff, &year) &&
-           ReadNumber(riff, &tagSize) && ReadNumber(riff, &tagType) &&
-           ReadNumber(riff, &numberA) &&
+           ReadNumber(riff, &tagSize) && ReadNumber(riff, &tagType) && ReadNumber(riff, &numberA) &&
            riff.Read(reinterpret_cast<char*>(cdIdentifier), sizeof(cdIdentifier)) ==
                static_cast<long>(sizeof(cdIdentifier)) &&
            ReadNumber(riff, &cdIdentifierLength) && ReadNumber(riff, &track) &&
@@ -251,12 +250,11 @@ int SONARK_CMusicInfo::WriteVersion3(CRIFF& riff) {
                              flags[4],    flags[5], flags[6], original};
   int ok = _writeString(riff, title, sizeof(title)) &&
            _writeString(riff, secondText, sizeof(secondText)) &&
-           _writeString(riff, artist, sizeof(artist)) &&
-           _writeString(riff, album, sizeof(album)) && _writeString(riff, genre, sizeof(genre)) &&
-           WriteNumber(riff, genreIndex) && _writeString(riff, comment, sizeof(comment)) &&
+           _writeString(riff, artist, sizeof(artist)) && _writeString(riff, album, sizeof(album)) &&
+           _writeString(riff, genre, sizeof(genre)) && WriteNumber(riff, genreIndex) &&
+           _writeString(riff, comment, sizeof(comment)) &&
            _writeString(riff, copyright, sizeof(copyright)) && WriteNumber(riff, year) &&
-           WriteNumber(riff, tagSize) && WriteNumber(riff, tagType) &&
-           WriteNumber(riff, numberA) &&
+           WriteNumber(riff, tagSize) && WriteNumber(riff, tagType) && WriteNumber(riff, numberA) &&
            riff.WriteStreamData(cdIdentifier, sizeof(cdIdentifier)) ==
                static_cast<long>(sizeof(cdIdentifier)) &&
            WriteNumber(riff, cdIdentifierLength) && WriteNumber(riff, track) &&
@@ -300,29 +298,28 @@ int SONARK_CMusicInfo::ReadOld(CRIFF& riff) {
       _readString(riff, secondText, sizeof(secondText)) && ReadNumber(riff, &numberD) &&
       ReadNumber(riff, &numberF) && ReadNumber(riff, &numberG) && ReadNumber(riff, &numberH) &&
       ReadNumber(riff, &numberI) && ReadNumber(riff, &numberJ) && ReadNumber(riff, &numberK) &&
-      ReadNumber(riff, &numberL) && ReadNumber(riff, &numberM) &&
-      _readOldBool(riff, &flags[2]) && _readOldBool(riff, &flags[3]) &&
-      _readOldBool(riff, &flags[4]) && _readOldBool(riff, &flags[5]) &&
-      _readOldBool(riff, &flags[6]);
+      ReadNumber(riff, &numberL) && ReadNumber(riff, &numberM) && _readOldBool(riff, &flags[2]) &&
+      _readOldBool(riff, &flags[3]) && _readOldBool(riff, &flags[4]) &&
+      _readOldBool(riff, &flags[5]) && _readOldBool(riff, &flags[6]);
   return ok ? 1 : 0;
 }
 
 int SONARK_CMusicInfo::WriteOld(CRIFF& riff) {
   auto oldBool = [&riff](bool value) { return WriteNumber<int32_t>(riff, value ? 1 : 0); };
   const uint16_t ignored = 0;
-  const int ok =
-      _writeString(riff, filePath, sizeof(filePath)) &&
-      _writeString(riff, shortText, sizeof(shortText)) && WriteNumber(riff, numberC) &&
-      _writeString(riff, title, 1024) && _writeString(riff, artist, 1024) &&
-      _writeString(riff, album, 1024) && _writeString(riff, genre, 1024) &&
-      _writeString(riff, comment, 1024) && WriteNumber(riff, year) && oldBool(copyrighted) &&
-      WriteNumber(riff, genreIndex) && WriteFormat(riff, waveFormat) &&
-      WriteNumber(riff, ignored) && oldBool(flags[0]) && WriteNumber(riff, numberE) &&
-      WriteNumber(riff, numberB) && _writeString(riff, secondText, sizeof(secondText)) &&
-      WriteNumber(riff, numberD) && WriteNumber(riff, numberF) && WriteNumber(riff, numberG) &&
-      WriteNumber(riff, numberH) && WriteNumber(riff, numberI) && WriteNumber(riff, numberJ) &&
-      WriteNumber(riff, numberK) && WriteNumber(riff, numberL) && WriteNumber(riff, numberM) &&
-      oldBool(flags[2]) && oldBool(flags[3]) && oldBool(flags[4]) && oldBool(flags[5]) &&
-      oldBool(flags[6]);
+  const int ok = _writeString(riff, filePath, sizeof(filePath)) &&
+                 _writeString(riff, shortText, sizeof(shortText)) && WriteNumber(riff, numberC) &&
+                 _writeString(riff, title, 1024) && _writeString(riff, artist, 1024) &&
+                 _writeString(riff, album, 1024) && _writeString(riff, genre, 1024) &&
+                 _writeString(riff, comment, 1024) && WriteNumber(riff, year) &&
+                 oldBool(copyrighted) && WriteNumber(riff, genreIndex) &&
+                 WriteFormat(riff, waveFormat) && WriteNumber(riff, ignored) && oldBool(flags[0]) &&
+                 WriteNumber(riff, numberE) && WriteNumber(riff, numberB) &&
+                 _writeString(riff, secondText, sizeof(secondText)) && WriteNumber(riff, numberD) &&
+                 WriteNumber(riff, numberF) && WriteNumber(riff, numberG) &&
+                 WriteNumber(riff, numberH) && WriteNumber(riff, numberI) &&
+                 WriteNumber(riff, numberJ) && WriteNumber(riff, numberK) &&
+                 WriteNumber(riff, numberL) && WriteNumber(riff, numberM) && oldBool(flags[2]) &&
+                 oldBool(flags[3]) && oldBool(flags[4]) && oldBool(flags[5]) && oldBool(flags[6]);
   return ok ? 1 : 0;
 }

@@ -22,13 +22,18 @@ namespace {
 
 using wave_test::Bytes;
 
-const char kMixed[] = "Mot\xC3\xB6rhead \xE2\x80\x93 \xC3\x87" "a va";  // Motörhead – Ça va
-const char kCjk[] = "\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x81\xAE\xE5\xA4\x9C";      // 東京の夜
+const char kMixed[] =
+    "Mot\xC3\xB6rhead \xE2\x80\x93 \xC3\x87"
+    "a va";                                                              // Motörhead – Ça va
+const char kCjk[] = "\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x81\xAE\xE5\xA4\x9C";  // 東京の夜
 
 // A comment of more than 200 bytes, so that its frame size needs more than 7 bits.
 std::string LongComment() {
   std::string text;
-  for (int i = 0; i < 12; ++i) text += "Zeile " + std::to_string(i) + ": gr\xC3\xBC\xC3\x9F" "e; ";
+  for (int i = 0; i < 12; ++i)
+    text += "Zeile " + std::to_string(i) +
+            ": gr\xC3\xBC\xC3\x9F"
+            "e; ";
   return text;
 }
 
@@ -63,9 +68,16 @@ std::unique_ptr<TMusicInfo> LoadMusicInfo(const std::string& path) {
 // A tag header of `version` around `frames`, with `size` written as the tag size.
 Bytes V2Tag(int version, const Bytes& frames, long size = -1) {
   const unsigned long s = size < 0 ? frames.size() : static_cast<unsigned long>(size);
-  Bytes out = {'I', 'D', '3', static_cast<unsigned char>(version), 0, 0,
-               static_cast<unsigned char>(s >> 21 & 0x7F), static_cast<unsigned char>(s >> 14 & 0x7F),
-               static_cast<unsigned char>(s >> 7 & 0x7F), static_cast<unsigned char>(s & 0x7F)};
+  Bytes out = {'I',
+               'D',
+               '3',
+               static_cast<unsigned char>(version),
+               0,
+               0,
+               static_cast<unsigned char>(s >> 21 & 0x7F),
+               static_cast<unsigned char>(s >> 14 & 0x7F),
+               static_cast<unsigned char>(s >> 7 & 0x7F),
+               static_cast<unsigned char>(s & 0x7F)};
   out.insert(out.end(), frames.begin(), frames.end());
   return out;
 }
@@ -162,7 +174,9 @@ TEST(Id3v1Tag, FieldsVersionsAndLimits) {
   ASSERT_EQ(back.loadTag(block), 1);
   TMusicInfo read;
   back.ToMusicInfo(&read);
-  EXPECT_STREQ(read.title, "Mot\xC3\xB6rhead ? \xC3\x87" "a va");
+  EXPECT_STREQ(read.title,
+               "Mot\xC3\xB6rhead ? \xC3\x87"
+               "a va");
   EXPECT_EQ(std::string(read.comment), std::string(28, 'x'));
   EXPECT_EQ(read.track, 9);
   EXPECT_STREQ(read.genre, "");  // no genre gives no genre text
@@ -180,12 +194,13 @@ TEST_F(Id3TagTest, ReadsTagsFfmpegWrites) {
   for (const char* version : {"3", "4"}) {
     SCOPED_TRACE(std::string("ID3v2.") + version);
     const std::string mp3 = dir_.File(std::string("v") + version + ".mp3");
-    ASSERT_TRUE(wave_test::Run(
-        "ffmpeg -y -i " + wav + " -c:a libmp3lame -id3v2_version " + version +
-        " -write_id3v1 1 -metadata 'title=" + kCjk + "' -metadata 'artist=" + kMixed +
-        "' -metadata album=Plain -metadata 'comment=" + comment +
-        "' -metadata genre=Rock -metadata track=5/12 -metadata date=2001 "
-        "-metadata copyright=Someone -metadata encoded_by=Studio " + mp3));
+    ASSERT_TRUE(wave_test::Run("ffmpeg -y -i " + wav + " -c:a libmp3lame -id3v2_version " +
+                               version + " -write_id3v1 1 -metadata 'title=" + kCjk +
+                               "' -metadata 'artist=" + kMixed +
+                               "' -metadata album=Plain -metadata 'comment=" + comment +
+                               "' -metadata genre=Rock -metadata track=5/12 -metadata date=2001 "
+                               "-metadata copyright=Someone -metadata encoded_by=Studio " +
+                               mp3));
     const auto info = LoadMusicInfo(mp3);
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->tagType, ttId3V2);
@@ -406,9 +421,9 @@ TEST_F(Id3TagTest, MusicInfoRecordRoundTripsThroughAChunk) {
       ASSERT_EQ(riff.Create(file.object, tarnell::FourCC("TEST")), 1);
       ASSERT_EQ(riff.StartWriteStream(tarnell::FourCC("MINF")), 1);
       ASSERT_EQ(record.Write(riff, version), 1);
-      EXPECT_EQ(riff.CurrentStreamDataCount(),
-                version == kCBSVersion3 ? SONARK_CMusicInfo::kVersion3Size
-                                        : SONARK_CMusicInfo::kOldSize);
+      EXPECT_EQ(riff.CurrentStreamDataCount(), version == kCBSVersion3
+                                                   ? SONARK_CMusicInfo::kVersion3Size
+                                                   : SONARK_CMusicInfo::kOldSize);
       ASSERT_EQ(riff.EndWriteStream(), 1);
     }
     // Number G was 0, so it and number I took number E.
