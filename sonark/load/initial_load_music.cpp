@@ -19,9 +19,11 @@ int CInitialLoad::SetMusInfoFromMP3Info(CRefObj* source, CMP3Info* mp3) {
   if (mp3->GetTagType() == ttId3V2) {
     CId3TagV2 tag;
     const uint32_t error = platform::last_error();
+    const long position = source->Tell();
     // A damaged tag still gives the frames in front of the damage.
     tag.Read(source, mp3->GetTagSize());
     tag.GetMusicInfo(info);
+    source->Seek(position, 0);
     platform::set_last_error(error);
   }
   if (mp3->isTagged()) {
