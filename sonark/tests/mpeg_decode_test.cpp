@@ -219,6 +219,10 @@ TEST_F(MpegDecodeTest, Mp2VbrAndTruncatedStreamsLoadAndGarbageIsRefused) {
     EXPECT_EQ(static_cast<int64_t>(all.size()), decoded->decoder->PcmSize());
     // The seek map's last entry holds the whole size.
     EXPECT_EQ(decoded->buffer->PcmSize(), all.size());
+    char text[128];
+    decoded->decoder->GetSrcFormatStr(text, sizeof text);
+    EXPECT_NE(std::string(text).find(path == mp2 ? "Layer 2" : "Layer 3"), std::string::npos);
+    EXPECT_EQ(std::string(text).find("VBR") != std::string::npos, path == vbr) << text;
   }
 
   // Bytes that hold no MPEG frame, or a tag alone, are refused as MPEG audio.
