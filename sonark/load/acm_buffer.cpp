@@ -211,7 +211,7 @@ int CACMBuffer::Seek(unsigned long pcmPosition) {
       int32_t at = 0;
       const int index = seek_map_->FindBySortValue(static_cast<long>(position), 0, &element, &at);
       unit = mpeg->RestartEntry(seek_map_, std::min(index, seek_map_->Count() - 2));
-      offset = static_cast<long>(seek_map_->ElementAt(static_cast<int>(unit)));
+      offset = unit > 0 ? static_cast<long>(seek_map_->ElementAt(static_cast<int>(unit))) : 0;
     }
   } else {
     const long block = std::max(decoder_->BlockSize(decoder_->GetSourceFormat()), 1L);

@@ -87,7 +87,8 @@ class SONARK_API ACMObject : public CDecoder {
 
   // Where the next restart begins: the restart unit (source block, or frame of the seek map)
   // `unit`, and the PCM byte position the output is to start at; the output in between is
-  // decoded and dropped. Takes effect with the next kConvertRestart.
+  // decoded and dropped. Takes effect with the next kConvertRestart. The source stands at the
+  // unit's offset (a block's, an entry's element; the data's start for unit 0).
   virtual void RestartAt(long unit, uint64_t pcmPosition);
   // Decoded bytes the decoder holds beyond what its last Convert could hand out.
   virtual long PendingBytes() { return 0; }

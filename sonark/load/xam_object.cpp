@@ -230,7 +230,9 @@ void XAMObject::AdjustSrcOffset(unsigned long* offset) {
 void XAMObject::RestartAt(long unit, uint64_t pcmPosition) {
   restart_unit_ = std::max(unit, 0L);
   restart_target_ = pcmPosition;
-  restart_offset_ = map_ != nullptr && map_->Count() > 0 ? map_->ElementAt(restart_unit_) : 0;
+  // The first frame restarts from the data's start, with whatever header frame precedes it,
+  // as a run from the start reads it.
+  restart_offset_ = map_ != nullptr && restart_unit_ > 0 ? map_->ElementAt(restart_unit_) : 0;
   if (map_ == nullptr) restart_unit_ = 0;
 }
 

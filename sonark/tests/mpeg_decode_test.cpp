@@ -149,9 +149,15 @@ TEST_F(MpegDecodeTest, SeeksGiveExactlyTheBytesOfAContinuousDecode) {
   // 48 kHz is resampled to 44.1 kHz; 32 kbit/s leans on the bit reservoir hardest.
   for (const Case& c : {Case{44100, "-b 128"}, Case{48000, "-b 160"},
                         Case{44100, "-b 32 --resample 44.1"}, Case{44100, "-b 32"},
-                        Case{32000, "-V 6"}}) {
+                        Case{32000, "-V 6"}, Case{48000, "mp2"}}) {
     SCOPED_TRACE(std::to_string(c.rate) + " " + c.options);
-    const std::string mp3 = Lame(Tone(c.rate, 2, 6, "tone"), c.options, "tone.mp3");
+    const std::string wave = Tone(c.rate, 2, 6, "tone");
+    std::string mp3 = dir_.File("tone.mp2");
+    if (c.options == "mp2") {
+      Run("ffmpeg -y -loglevel quiet -i " + wave + " -c:a mp2 -b:a 160k " + mp3);
+    } else {
+      mp3 = Lame(wave, c.options, "tone.mp3");
+    }
     auto decoded = Load(mp3);
     ASSERT_NE(decoded, nullptr);
     const Bytes whole = decoded->All();
@@ -169,6 +175,13 @@ TEST_F(MpegDecodeTest, SeeksGiveExactlyTheBytesOfAContinuousDecode) {
       ASSERT_TRUE(differ.first == got.end())
           << "at " << at << ", first difference " << (differ.first - got.begin());
     }
+    // A looping read runs on from the end into the start.
+    decoded->object->SetDataMode(1);
+    const unsigned long tail = 6000 / align * align;
+    const Bytes wrapped = decoded->Read(static_cast<unsigned long>(whole.size()) - tail, 2 * tail);
+    ASSERT_EQ(wrapped.size(), 2 * tail);
+    EXPECT_TRUE(std::equal(wrapped.begin(), wrapped.begin() + tail, whole.end() - tail));
+    EXPECT_TRUE(std::equal(wrapped.begin() + tail, wrapped.end(), whole.begin()));
   }
 }
 
@@ -282,6 +295,30 @@ TEST_F(MpegDecodeTest, SecondLoadTakesTheSideFilesUntilTheSoundIsTouched) {
   EXPECT_GT(mtime(ipk), ipkTime);
 }
 
+TEST_F(MpegDecodeTest, CancelledScanLeavesNeitherPeaksNorSeekMapBehind) {
+  const std::string mp3 = Lame(Tone(44100, 2, 8, "tone"), "-b 192", "tone.mp3");
+  auto* file = new CFileObj;
+  CRefObj* held = file;
+  ASSERT_EQ(file->Open(mp3.c_str(), 0, 0), 1);
+  int calls = 0;
+  // Goes on at the start, then stops after the first block of the scan.
+  TLoadProgress cancel = [](unsigned long, void* context) -> int {
+    return ++*static_cast<int*>(context) < 2 ? 1 : 0;
+  };
+  CInitialLoad load;
+  EXPECT_EQ(load.DoInitialLoad(file, 1, 1, 1, 0, 10, cancel, &calls), 0);
+  EXPECT_EQ(load.Cancelled(), 1);
+  EXPECT_EQ(platform::last_error(), 0u);
+  EXPECT_EQ(load.PeakMap(), nullptr);
+  EXPECT_EQ(load.SeekMap(), nullptr);
+  char side[PATH_MAX];
+  ASSERT_EQ(MakeTempPath1(mp3.c_str(), ".isk", side, sizeof side, 0), 1);
+  EXPECT_FALSE(wave_test::FileExists(side));
+  ASSERT_EQ(CPeaks::PeakFilePathFor(mp3.c_str(), side, sizeof side, 0), 1);
+  EXPECT_FALSE(wave_test::FileExists(side));
+  DeleteRefObject(&held);
+}
+
 // Sessions ------------------------------------------------------------------------------------
 
 struct Render {
@@ -323,15 +360,19 @@ Bytes RenderSessionOf(const std::string& path, long* lengthMs) {
 }
 
 TEST_F(MpegDecodeTest, SessionOfAnMp3RendersItsDecodedSamples) {
-  const std::string mp3 = Lame(Tone(44100, 2, 3, "tone"), "-b 192", "tone.mp3");
-  long lengthMs = 0;
-  const Bytes rendered = RenderSessionOf(mp3, &lengthMs);
-  const std::vector<int16_t> theirs = Mpg123(mp3);
-  ASSERT_GT(lengthMs, 2900);
-  // The render covers the sound's whole milliseconds; every sample of it is the decoded one.
-  ASSERT_GE(theirs.size() * 2, rendered.size());
-  ASSERT_GT(rendered.size(), 44100u * 4 * 29 / 10);
-  EXPECT_LE(LargestDifference(rendered, theirs), 1);
+  // Streamed through a two-second buffer, and held whole.
+  for (double seconds : {3.0, 1.5}) {
+    SCOPED_TRACE(seconds);
+    const std::string mp3 = Lame(Tone(44100, 2, seconds, "tone"), "-b 192", "tone.mp3");
+    long lengthMs = 0;
+    const Bytes rendered = RenderSessionOf(mp3, &lengthMs);
+    const std::vector<int16_t> theirs = Mpg123(mp3);
+    ASSERT_GT(lengthMs, seconds * 1000 - 100);
+    // The render covers the sound's whole milliseconds; every sample of it is the decoded one.
+    ASSERT_GE(theirs.size() * 2, rendered.size());
+    ASSERT_GT(rendered.size(), static_cast<size_t>(176400 * (seconds - 0.1)));
+    EXPECT_LE(LargestDifference(rendered, theirs), 1);
+  }
 }
 
 TEST_F(MpegDecodeTest, CodecWavesLoadAndRenderThroughTheCodecManager) {
