@@ -223,6 +223,22 @@ TEST_F(MpegDecodeTest, Mp2VbrAndTruncatedStreamsLoadAndGarbageIsRefused) {
   Bytes bytes = wave_test::ReadFile(Lame(wave, "-b 128", "full.mp3"));
   bytes.resize(bytes.size() - 150);  // the last frame loses its end
   wave_test::WriteFile(cut, bytes);
+  // The same stream in a RIFF "RMP3" file, and in a wave file of format tag 0x55.
+  const std::string rmp3 = dir_.File("riff.rmp");
+  wave_test::WriteFile(rmp3, wave_test::Riff("RMP3", {{"data", wave_test::ReadFile(vbr)},
+                                                       {"junk", Bytes(300, 0xFF)}}));
+  const std::string waveMp3 = dir_.File("mpeg.wav");
+  Run("ffmpeg -y -loglevel quiet -i " + wave + " -c:a libmp3lame -b:a 128k " + waveMp3);
+  auto bare = Load(vbr, 0, 0);
+  ASSERT_NE(bare, nullptr);
+  auto wrapped = Load(rmp3, 0, 0);
+  ASSERT_NE(wrapped, nullptr);
+  EXPECT_EQ(wrapped->decoder->PcmSize(), bare->decoder->PcmSize());
+  EXPECT_EQ(wrapped->All(), bare->All());
+  auto tagged = Load(waveMp3, 0, 0);
+  ASSERT_NE(tagged, nullptr);
+  EXPECT_NEAR(tagged->lengthMs, 3000, 80);
+
   for (const std::string& path : {mp2, vbr, cut}) {
     SCOPED_TRACE(path);
     auto decoded = Load(path);
