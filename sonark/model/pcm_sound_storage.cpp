@@ -9,6 +9,7 @@
 #include <sonark/load/acm_object.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
+#include <sonark/load/seek_map.h>
 #include <sonark/model/atom_guard.h>
 #include <sonark/model/atom_ref.h>
 #include <sonark/model/loaded_sounds.h>
@@ -441,8 +442,10 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
   std::unique_ptr<tWAVEFORMATEX, FreeFormat> fullFormat;
   ACMObject* decoder = nullptr;
   CSeekMap* seekMap = nullptr;
+  bool compressed = false;
   {
     Guard guard(*loaded);
+    compressed = loaded->decoder_ != nullptr;
     if (auto* codec = dynamic_cast<ACMObject*>(loaded->decoder_.get())) {
       decoder = codec->Copy();
       const tWAVEFORMATEX* own = loaded->source_format_.get();
@@ -453,15 +456,17 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
       }
       if (auto* buffer = dynamic_cast<CACMBuffer*>(loaded->buffer_.get())) {
         seekMap = buffer->GetSeekMap();
+        if (seekMap != nullptr) seekMap->AddReference();  // the loaded sound may let go
       }
     }
   }
-  const int ok = loaded->decoder_ != nullptr
+  const int ok = compressed
                      ? (decoder != nullptr && fullFormat != nullptr
                             ? SetUpFromDecoder(data.get(), fullFormat.get(), decoder, seekMap,
                                                kBufferMs)
                             : (delete decoder, sonark::Fail(sonark::kErrOutOfMemory)))
                      : SetUpFromPCM(data.get(), &format, kBufferMs);
+  DeleteSeekMap(&seekMap);
   const uint32_t code = platform::last_error();
   const long shared = data->DataSize();
   data.reset();
