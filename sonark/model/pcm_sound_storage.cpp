@@ -30,6 +30,7 @@
 #include <unistd.h>
 #include <utilities/disk_space.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -147,13 +148,39 @@ int CPCMSound::PreLoad(CRIFF* riff) { return session::BeginListLoad(riff); }
 
 int CPCMSound::PostLoad(CRIFF* riff) { return session::EndListLoad(riff); }
 
+namespace {
+
+// Extra bytes of a compressed format that an embedded sound keeps, at most.
+constexpr long kMaxFormatExtra = 1024;
+
+// The bytes of the format record an embedded sound stores: 18, and for compressed data the
+// extra bytes of its own format as well.
+long EmbeddedFormatBytes(CPCMSound* sound) {
+  const tWAVEFORMATEX* format = sound->ActualFormat();
+  if (format == nullptr || sound->GetACMObj() == nullptr) return session::kFormatBytes;
+  return session::kFormatBytes + std::min<long>(format->cbSize, kMaxFormatExtra);
+}
+
+// The bytes of the current format chunk to read back: 18, or the chunk with the extra bytes
+// its record counts (a damaged count reads no more than the chunk holds).
+long EmbeddedFormatSize(CRIFF* riff) {
+  _chunkInfo level{};
+  _subChunk sub{};
+  riff->GetCurrentChunkInfo(&level, &sub);
+  const long size = static_cast<long>(sub.size);
+  if (size <= session::kFormatBytes) return session::kFormatBytes;
+  return std::min(size, session::kFormatBytes + kMaxFormatExtra);
+}
+
+}  // namespace
+
 unsigned long CPCMSound::SaveSize(int byReference) {
   unsigned long size = CAudioAtom::SaveSize(byReference);
   if (byReference) return size + session::kSoundRefBytes;
   Guard guard(*this);
   CRefObj* data = GetRefObj();
   long bytes = data != nullptr ? data->DataSize() : 0;
-  return size + (bytes > 0 ? static_cast<unsigned long>(bytes) : 0) + session::kFormatBytes;
+  return size + (bytes > 0 ? static_cast<unsigned long>(bytes) : 0) + EmbeddedFormatBytes(this);
 }
 
 // The path as the session stores it: relative to the session file when both lie on one
@@ -195,9 +222,10 @@ int CPCMSound::SaveEmbeddedData(CRIFF* riff) {
   reader->SetDataMode(0);
   const long total = reader->DataSize();
   int ok = reader->SeekToData(0);
-  tWAVEFORMATEX stored = *format;
+  // Compressed data keeps its format's extra bytes (a codec needs them to decode it again).
+  const long formatBytes = EmbeddedFormatBytes(this);
   ok = ok && riff->WriteListChunkHeader(session::kListWave) && riff->Descend() &&
-       riff->WriteSubChunk(session::kChunkFormat, &stored, session::kFormatBytes) &&
+       riff->WriteSubChunk(session::kChunkFormat, format, formatBytes) &&
        riff->StartWriteStream(session::kChunkData);
   uint32_t code = ok ? 0 : platform::last_error();
   if (ok) {
@@ -495,13 +523,16 @@ int CPCMSound::ShareLoadedSound(CPCMSound* loaded, TLoadProgress progress, void*
 // other sound. Whatever cannot be read leaves the sound out, said through ErrorLoadingFile.
 int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadProgress progress,
                                 void* context) {
-  unsigned char format[session::kFormatBytes];
+  // The format record with the extra bytes a compressed sound keeps.
+  unsigned char format[session::kFormatBytes + kMaxFormatExtra] = {};
+  long formatBytes = session::kFormatBytes;
   long dataSize = -1;
   RefPtr<CMemObj> wave;
   uint32_t code = sonark::kErrEmbeddedSound;
   if (riff->Descend()) {
     if (riff->SeekToChunk(session::kChunkFormat, 0, 1) &&
-        session::ReadRecord(riff, session::kChunkFormat, format, session::kFormatBytes) &&
+        (formatBytes = EmbeddedFormatSize(riff)) > 0 &&
+        session::ReadRecord(riff, session::kChunkFormat, format, formatBytes) &&
         riff->SeekToChunk(session::kChunkData, 0, 1)) {
       _chunkInfo level{};
       _subChunk sub{};
@@ -513,7 +544,7 @@ int CPCMSound::LoadEmbeddedData(CRIFF* riff, int a, int b, int c, int d, TLoadPr
       CRIFF writer;
       bool ok = wave != nullptr && wave->Create() &&
                 writer.Create(wave.get(), session::kListWave) &&
-                writer.WriteSubChunk(session::kChunkFormat, format, session::kFormatBytes) &&
+                writer.WriteSubChunk(session::kChunkFormat, format, formatBytes) &&
                 writer.StartWriteStream(session::kChunkData);
       if (ok) {
         auto piece = std::make_unique<char[]>(kCopyPiece);

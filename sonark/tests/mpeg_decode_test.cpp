@@ -14,6 +14,8 @@
 #include <sonark/tests/mixer_test_support.h>
 #include <sys/stat.h>
 #include <tarnell/file_obj.h>
+#include <tarnell/mem_obj.h>
+#include <tarnell/riff.h>
 #include <tarnell/tests/temp_dir.h>
 
 #include <algorithm>
@@ -346,33 +348,44 @@ struct Render {
   }
 };
 
-// A session of one sound loaded from `path` at the start, rendered as 44.1 kHz 16-bit stereo.
-Bytes RenderSessionOf(const std::string& path, long* lengthMs) {
-  auto* sound = new CPCMSound();
-  auto* file = new CFileObj;
-  CRefObj* held = file;
+// A session of sounds loaded from `paths`, one after the other, with the caller's reference.
+CSoundGroup* SessionOf(const std::vector<std::string>& paths, long* lengthMs) {
+  auto* group = new mixer_test::FixedGroup();
+  *lengthMs = 0;
+  for (const std::string& path : paths) {
+    auto* sound = new CPCMSound();
+    auto* file = new CFileObj;
+    CRefObj* held = file;
+    if (file->Open(path.c_str(), 0, 0) &&
+        sound->InitialLoad(file, 2000, 1, 1, 0, 1, 10, nullptr, nullptr)) {
+      sound->GetSrcMap()->SetDefaultMap(sound->Length(0), kMapAll);
+      const long length = sound->Length(0);
+      mixer_test::AddOwned(sound, group, *lengthMs);
+      *lengthMs += length;
+    } else {
+      ADD_FAILURE() << path << " did not load: " << std::hex << platform::last_error();
+      CAudioAtom* atom = sound;
+      DeleteAtom(&atom);
+    }
+    DeleteRefObject(&held);
+  }
+  return group;
+}
+
+// The session rendered offline as 44.1 kHz 16-bit stereo; the session is released.
+Bytes RenderAndRelease(CSoundGroup* group, long lengthMs) {
   Bytes out;
-  if (file->Open(path.c_str(), 0, 0) &&
-      sound->InitialLoad(file, 2000, 1, 1, 0, 1, 10, nullptr, nullptr)) {
-    sound->GetSrcMap()->SetDefaultMap(sound->Length(0), kMapAll);
-    *lengthMs = sound->Length(0);
-    auto* group = new mixer_test::FixedGroup();
-    mixer_test::AddOwned(sound, group, 0);
-    sound = nullptr;
-    CPCMMixer mixer(nullptr);
-    const tWAVEFORMATEX cd = mixer_test::Pcm(44100, 2, 16);
-    mixer.MixToDataSink(group, &Render::Sink, &out, &cd, *lengthMs, -1);
-    CAudioAtom* root = group;
-    DeleteAtom(&root);
-  } else {
-    ADD_FAILURE() << path << " did not load: " << std::hex << platform::last_error();
-  }
-  if (sound != nullptr) {
-    CAudioAtom* atom = sound;
-    DeleteAtom(&atom);
-  }
-  DeleteRefObject(&held);
+  CPCMMixer mixer(nullptr);
+  const tWAVEFORMATEX cd = mixer_test::Pcm(44100, 2, 16);
+  mixer.MixToDataSink(group, &Render::Sink, &out, &cd, lengthMs, -1);
+  CAudioAtom* root = group;
+  DeleteAtom(&root);
   return out;
+}
+
+Bytes RenderSessionOf(const std::string& path, long* lengthMs) {
+  CSoundGroup* group = SessionOf({path}, lengthMs);
+  return RenderAndRelease(group, *lengthMs);
 }
 
 TEST_F(MpegDecodeTest, SessionOfAnMp3RendersItsDecodedSamples) {
@@ -414,6 +427,37 @@ TEST_F(MpegDecodeTest, CodecWavesLoadAndRenderThroughTheCodecManager) {
     }
     EXPECT_GT(loudest, 3000);
   }
+}
+
+TEST_F(MpegDecodeTest, EmbeddedCompressedSoundsComeBackFromTheSession) {
+  const std::string tone = Tone(44100, 2, 1.5, "tone");
+  const std::string mp3 = Lame(tone, "-b 128", "tone.mp3");
+  const std::string adpcm = dir_.File("adpcm.wav");
+  Run("sox " + tone + " -e ms-adpcm " + adpcm);
+  long lengthMs = 0;
+  CSoundGroup* session = SessionOf({mp3, adpcm}, &lengthMs);
+  ASSERT_EQ(session->NumAtoms(kAtomTypeMembers, 0), 2);
+
+  // Saved with the sounds' data inside, in memory, and opened again.
+  auto* memory = new CMemObj();
+  CRefObj* held = memory;
+  ASSERT_EQ(memory->Create(), 1);
+  {
+    CRIFF riff;
+    ASSERT_EQ(riff.Create(memory, tarnell::FourCC("sess")), 1);
+    ASSERT_EQ(session->Save(&riff, 0), 1);
+  }
+  memory->Seek(0, 0);
+  auto* reopened = new mixer_test::FixedGroup();
+  {
+    CRIFF riff;
+    ASSERT_EQ(riff.Open(memory, nullptr), 1);
+    ASSERT_EQ(reopened->Load(&riff, 1, 1, 1, 10, nullptr, nullptr), 1);
+  }
+  DeleteRefObject(&held);
+  ASSERT_EQ(reopened->NumAtoms(kAtomTypeMembers, 0), 2);
+  const Bytes before = RenderAndRelease(session, lengthMs);
+  EXPECT_EQ(RenderAndRelease(reopened, lengthMs), before);
 }
 
 }  // namespace
