@@ -71,7 +71,7 @@ constexpr ErrorMessageEntry kMessages[] = {
     {kErrNoDataChunk, "the wave file has no sound data"},
     {kErrDataRange, "the sound data cannot be read"},
     {kErrNoPcmFormat, "the compression of this file is not supported"},
-    {kErrMpegInspection, "MPEG audio is not supported by this build"},
+    {kErrMpegInspection, "no MPEG audio stream was found in the file"},
     {kErrUnsupportedPcm, "unsupported channels, sample rate or sample size"},
     {kErrEmptyData, "the file holds no sound"},
 

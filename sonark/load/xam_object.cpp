@@ -315,8 +315,8 @@ long XAMObject::Convert(const char* src, long& srcBytes, char* dst, long dstCapa
     srcBytes = 0;
   }
   // Bytes already handed out leave the block before it grows again.
-  if (pending_read_ > 0 && pending_read_ == pending_.size()) {
-    pending_.clear();
+  if (pending_read_ > 0 && (pending_read_ == pending_.size() || pending_read_ >= (1u << 20))) {
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(pending_read_));
     pending_read_ = 0;
   }
   const long spf = SamplesPerFrame();
