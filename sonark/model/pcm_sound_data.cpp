@@ -1,5 +1,6 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
+#include <sonark/load/acm_buffer.h>
 #include <sonark/load/acm_object.h>
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
@@ -270,7 +271,14 @@ int CPCMSound::ShrinkBuffer(unsigned long bytes) {
   if (buffer_ == nullptr || data_object_ == nullptr || !RenderableFormat(format)) return 0;
   const unsigned long size = bytes - bytes % static_cast<unsigned long>(FrameBytes(format));
   if (size == 0 || size >= buffer_->BufferSize()) return 0;
-  auto buffer = std::unique_ptr<CPCMBuffer>(new (std::nothrow) CPCMBuffer());
+  std::unique_ptr<CPCMBuffer> buffer;
+  if (auto* decoder = dynamic_cast<ACMObject*>(decoder_.get())) {
+    // Compressed data is held whole as its decoder makes it.
+    auto* current = dynamic_cast<CACMBuffer*>(buffer_.get());
+    buffer.reset(decoder->NewBuffer(current != nullptr ? current->GetSeekMap() : nullptr));
+  } else {
+    buffer.reset(new (std::nothrow) CPCMBuffer());
+  }
   if (buffer == nullptr) return 0;
   data_object_->Seek(data_object_->GetDataStart(), 0);
   buffer->SetSilence(buffer_->Silence());
