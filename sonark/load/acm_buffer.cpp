@@ -65,6 +65,15 @@ uint64_t CACMBuffer::PcmSize() const {
   return 0;
 }
 
+int CACMBuffer::Drained() const {
+  CRefObj* source = GetReferenceObject();
+  if (source == nullptr) return 1;
+  return source->Tell() >= source->GetDataEnd() && flushed_ && carry_read_ == carry_.size() &&
+                 (decoder_ == nullptr || decoder_->PendingBytes() == 0)
+             ? 1
+             : 0;
+}
+
 long CACMBuffer::BufferSanityAdjust(unsigned long pcmBytes, unsigned long& srcBytes) {
   srcBytes = 0;
   if (decoder_ == nullptr) return 0;

@@ -41,6 +41,9 @@ class SONARK_API CACMBuffer : public CPCMBuffer {
   long BufferSanityAdjust(unsigned long pcmBytes, unsigned long& srcBytes);
   // The whole decoded size, 0 when not known.
   uint64_t PcmSize() const;
+  // 1 once the source has been read to its data's end and everything decoded from it has gone
+  // into the ring (the ring itself may still hold some).
+  int Drained() const;
 
  protected:
   long ReadData(unsigned char* destination, unsigned long count) override;

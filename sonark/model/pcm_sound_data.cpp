@@ -214,6 +214,10 @@ int CPCMSound::FinishedWithPlayOnce() {
     return buffer_->TotalBytesRead() >= buffer_->TotalBytesToRead() ? 1 : 0;
   }
   if (data_object_ == nullptr) return 1;
+  // Compressed data has ended when its decoder has nothing left either.
+  if (auto* decoding = dynamic_cast<CACMBuffer*>(buffer_.get())) {
+    return decoding->Drained() && buffer_->NewDataInBuffer() == 0 ? 1 : 0;
+  }
   return data_object_->Tell() >= data_object_->GetDataEnd() && buffer_->NewDataInBuffer() == 0 ? 1
                                                                                                : 0;
 }
