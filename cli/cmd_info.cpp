@@ -11,6 +11,7 @@
 #include <sonark/load/music_info.h>
 #include <sonark/load/peaks.h>
 #include <sonark/render/decoder.h>
+#include <sonark/strings.h>
 #include <sonark/temp_paths.h>
 #include <tarnell/file_obj.h>
 #include <sonark/model/atom_ref.h>
@@ -129,12 +130,22 @@ void PrintSound(const std::string& path, CPCMSound* sound) {
     PrintText("title", info->title);
     PrintText("artist", info->artist);
     PrintText("album", info->album);
-    PrintText("genre", info->genre);
+    // A genre stored as its number, "(17)", shows the number's name.
+    char genre[256] = {};
+    if (info->genreIndex >= 0 && info->genreIndex < sonark::kId3GenreCount &&
+        (info->genre[0] == '\0' || info->genre[0] == '(')) {
+      SonarkLoadString(sonark::Id3GenreKey(info->genreIndex), genre, sizeof genre);
+    }
+    PrintText("genre", genre[0] != '\0' ? genre : info->genre);
     PrintText("comment", info->comment);
     PrintText("copyright", info->copyright);
     PrintText("encoder", info->encoder);
     if (info->year > 0) printf("  %-10s %ld\n", "year", info->year);
-    if (info->track > 0) printf("  %-10s %d\n", "track", info->track);
+    if (info->track > 0 && info->totalTracks > 0) {
+      printf("  %-10s %d of %d\n", "track", info->track, info->totalTracks);
+    } else if (info->track > 0) {
+      printf("  %-10s %d\n", "track", info->track);
+    }
   }
   printf("  auto trim  %s to %s\n", Length(sound->GetAutoTrimTimeStart()).c_str(),
          Length(sound->GetAutoTrimTimeEnd()).c_str());

@@ -40,10 +40,14 @@ long CMP3Info::Scan(long start, long* stop) {
   best_channels_ = 1;
   best_mode_ = 3;
   varies_ = 0;
+  first_differs_ = 0;
+  best_after_first_ = 0;
   representative_ = -1;
   long first = -1;
   int first_bitrate = -1;
   int first_mode = -1;
+  int second_bitrate = -1;
+  int second_mode = -1;
   CFrameHeader first_header;
   int left = kSampledFrames;
   long p = start;
@@ -79,8 +83,18 @@ long CMP3Info::Scan(long start, long* stop) {
       first_mode = h.getModeIndex();
       best_bitrate_ = first_bitrate;
     } else {
-      if (h.getBitrate() != first_bitrate || h.getModeIndex() != first_mode) varies_ = 1;
+      // The first frame may hold a Xing/Info tag written at a bit rate of its own, so the
+      // stream varies only when the frames after it differ among themselves (or from the first
+      // frame when that holds no tag, which the caller decides).
+      if (second_bitrate < 0) {
+        second_bitrate = h.getBitrate();
+        second_mode = h.getModeIndex();
+        first_differs_ = second_bitrate != first_bitrate || second_mode != first_mode;
+      } else if (h.getBitrate() != second_bitrate || h.getModeIndex() != second_mode) {
+        varies_ = 1;
+      }
       if (h.getBitrate() > best_bitrate_) best_bitrate_ = h.getBitrate();
+      if (h.getBitrate() > best_after_first_) best_after_first_ = h.getBitrate();
     }
     const int rate = BestRateFor(h.getFrequency());
     if (rate > best_rate_) {
@@ -174,6 +188,8 @@ int CMP3Info::loadInfo(CRefObj* source) {
   const long usable = std::min(got, std::max(0L, frame_end - at));
   xing_found_ = xing_.loadHeader(tag, usable);
   xing_frame_ = xing_found_ ? first_header.FrameLength() : 0;
+  if (first_differs_ && !xing_found_) varies_ = 1;
+  if (xing_found_ && best_after_first_ > 0) best_bitrate_ = best_after_first_;
   load_error_ = 0;
   return 0;
 }

@@ -97,6 +97,8 @@ class SONARK_API CMP3Info {
   int xing_found_ = 0;
   long xing_frame_ = 0;  // bytes of the frame holding the tag, which is no audio frame
   int varies_ = 0;
+  int first_differs_ = 0;  // the first frame's bit rate or mode is not the second's
+  int best_after_first_ = 0;  // the highest bit rate behind the first frame
   int id3v1_found_ = 0;
   _tTagTypedef tag_type_ = ttNone;
   CRefObj* source_ = nullptr;  // not owned
