@@ -6,11 +6,13 @@
 #include <sonark/model/pcm_sound.h>
 #include <sonark/model/sound_group.h>
 #include <sonark/render/buffer_format.h>
+#include <sonark/mixer/parallel_fill.h>
 #include <sonark/mixer/pcm_mixer.h>
 #include <sonark/render/sample_convert.h>
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -128,6 +130,48 @@ void CPCMMixer::ReadAtomsOnRIFFList(CMyList* list, CSoundGroup* group, double wi
   }
 }
 
+// Tops up the buffer of every sink sound before the block is mixed, decoding on two threads
+// where there are two cores. Sounds that read through one data object go to the same thread,
+// in their list order, since the object's read position is theirs together.
+void CPCMMixer::TopUpSinkSounds() {
+  // The lists keep their room from block to block: mixing a block allocates nothing.
+  std::vector<std::pair<CRefObj*, CPCMSound*>>& sounds = sink_top_up_;
+  std::vector<size_t>& groups = sink_groups_;  // where each data object's run begins
+  sounds.clear();
+  groups.clear();
+  {
+    std::lock_guard<std::mutex> guard(sink_lock_);
+    for (int i = 0; i < sink_sounds_.Count(); ++i) {
+      auto* sound = static_cast<CPCMSound*>(sink_sounds_.Index(i, nullptr));
+      sounds.emplace_back(sound->GetRefObj(), sound);
+    }
+  }
+  // An insertion sort: stable, in place (std::stable_sort takes memory), and the lists are
+  // short.
+  for (size_t i = 1; i < sounds.size(); ++i) {
+    for (size_t j = i; j > 0 && sounds[j].first < sounds[j - 1].first; --j) {
+      std::swap(sounds[j], sounds[j - 1]);
+    }
+  }
+  for (size_t i = 0; i < sounds.size(); ++i) {
+    if (i == 0 || sounds[i].first != sounds[i - 1].first || sounds[i].first == nullptr) {
+      groups.push_back(i);
+    }
+  }
+  groups.push_back(sounds.size());
+  // Captures only `this`, so the function object needs no memory of its own.
+  const std::function<void(size_t)> topUp = [this](size_t g) {
+    for (size_t i = sink_groups_[g]; i < sink_groups_[g + 1]; ++i) {
+      sink_top_up_[i].second->Idle(&sink_format_);
+    }
+  };
+  if (sink_fill_ != nullptr) {
+    sink_fill_->Run(groups.size() - 1, topUp);
+  } else {
+    for (size_t g = 0; g + 1 < groups.size(); ++g) topUp(g);
+  }
+}
+
 // Renders every sink sound into the block that starts at `windowFrame`; returns in
 // `producedEnd` how far into the block the furthest sound reached.
 void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
@@ -135,6 +179,8 @@ void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
   const unsigned long align = sink_format_.nBlockAlign;
   const unsigned long frames = blockSize / align;
   *producedEnd = 0;
+  // Passing over a block reads only what it must, so nothing is read ahead for it.
+  if (!skip) TopUpSinkSounds();
   for (int i = 0;;) {
     long key = 0;
     CPCMSound* sound = nullptr;
@@ -143,8 +189,6 @@ void CPCMMixer::RenderSinkBlock(unsigned char* block, unsigned long blockSize,
       if (i >= sink_sounds_.Count()) break;
       sound = static_cast<CPCMSound*>(sink_sounds_.Index(i, &key));
     }
-    // Passing over a block reads only what it must, so nothing is read ahead for it.
-    if (!skip) sound->Idle(&sink_format_);
     // A sound that began in an earlier block continues from this block's start.
     unsigned long at = 0;
     if (key > 0 && static_cast<unsigned long>(key) > windowFrame) {
@@ -236,6 +280,8 @@ int CPCMMixer::MixToDataSinkFrom(CSoundGroup* group, TDataSink sink, void* conte
   // finished, so that the render holds what plays at once rather than the whole session.
   std::vector<CPCMSound*> rested;
   RestSounds(group, &rested);
+  sonark::mixer::ParallelFill fill;
+  sink_fill_ = &fill;
 
   // The blocks keep the grid of a render from the group's start, so that every sound starts,
   // finishes and is cut where it would be there. Blocks before `start` move the sounds on
@@ -292,6 +338,7 @@ int CPCMMixer::MixToDataSinkFrom(CSoundGroup* group, TDataSink sink, void* conte
     if (stop) break;
   }
 
+  sink_fill_ = nullptr;
   ReleaseSinkSounds();
   WakeSounds(&rested);
   {

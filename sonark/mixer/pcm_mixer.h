@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -17,7 +18,11 @@ struct WaveHeader;
 }  // namespace platform
 
 class CAudioAtom;
+class CRefObj;
 class CPCMSound;
+namespace sonark::mixer {
+class ParallelFill;
+}
 class CSoundGroup;
 
 // The mixer's device record: which output device, how many buffers of how many bytes, and the
@@ -219,6 +224,7 @@ class SONARK_API CPCMMixer {
   int Listed(CMyList* list, CPCMSound* sound);
   int SinkSoundCount();
   // With `skip` the sounds move on through the block without adding to it.
+  void TopUpSinkSounds();
   void RenderSinkBlock(unsigned char* block, unsigned long blockSize, unsigned long windowFrame,
                        unsigned long* producedEnd, bool skip);
   // Puts every sound below `group` that can release its ring and file until it starts into
@@ -246,6 +252,10 @@ class SONARK_API CPCMMixer {
   // Guards the sink list, which MixingSoundToFile reads from other threads. Nothing else is
   // taken while it is held.
   std::mutex sink_lock_;
+  // While a render runs: tops up its sounds' buffers on two threads (owned by the render).
+  sonark::mixer::ParallelFill* sink_fill_ = nullptr;
+  std::vector<std::pair<CRefObj*, CPCMSound*>> sink_top_up_;  // the sounds of one top-up
+  std::vector<size_t> sink_groups_;                            // their runs by data object
   CPCMSound* recording_sound_ = nullptr;
   _tInitMixer record_requested_{};
   _tInitMixer record_in_use_{};
