@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -211,14 +212,25 @@ int CMP3Info::getID3InfoOnly(CRefObj* source) {
   return 0;
 }
 
+bool CMP3Info::XingCountsHold() const {
+  if (!xing_found_ || xing_.getNumberOfFrames() <= 1) return false;
+  // A file cut short, or with data appended, no longer holds what its header counted: its
+  // counts would give a wrong bit rate and length. A header without a byte count is taken as
+  // it is.
+  const long bytes = xing_.getNumberOfBytes();
+  if (bytes <= 0) return true;
+  const long difference = std::labs(DataSize() - bytes);
+  return difference <= std::max(bytes / 50, 4096L);
+}
+
 int CMP3Info::getNumberOfFrames() const {
-  if (xing_found_ && xing_.getNumberOfFrames() > 1) return xing_.getNumberOfFrames();
+  if (XingCountsHold()) return xing_.getNumberOfFrames();
   const float average = GetAverageFrameSize();
   return average > 0 ? static_cast<int>(static_cast<float>(DataSize()) / average) : 0;
 }
 
 float CMP3Info::GetAverageFrameSize() const {
-  const int frames = xing_found_ ? xing_.getNumberOfFrames() : -1;
+  const int frames = XingCountsHold() ? xing_.getNumberOfFrames() : -1;
   if (frames >= 2 && AudioSize() >= frames) {
     return static_cast<float>(AudioSize()) / static_cast<float>(frames);
   }
@@ -229,7 +241,7 @@ float CMP3Info::GetAverageFrameSize() const {
 }
 
 int CMP3Info::getBitrate() const {
-  const int frames = xing_found_ ? xing_.getNumberOfFrames() : -1;
+  const int frames = XingCountsHold() ? xing_.getNumberOfFrames() : -1;
   if (frames > 1 && header_.getFrequency() > 0) {
     // Rounded: a constant 128 kbit/s stream averages 127.99... over its padded frames.
     return static_cast<int>(std::lround(static_cast<double>(header_.getFrequency()) *

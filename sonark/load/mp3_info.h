@@ -88,6 +88,8 @@ class SONARK_API CMP3Info {
   // Scans from `start`; returns the first frame's position or -1, and the stop position.
   long Scan(long start, long* stop);
   long ReadAt(long position, char* buf, long count);
+  // A Xing/Info header whose byte count matches the data found: its counts stand.
+  bool XingCountsHold() const;
   // The data less the frame holding the Xing/Info tag.
   long AudioSize() const { return DataSize() - xing_frame_; }
 

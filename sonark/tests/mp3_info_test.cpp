@@ -169,6 +169,14 @@ TEST_F(Mp3InfoTest, LameConstantBitRateStereo) {
   char text[32];
   info_.getVersion(text);
   EXPECT_STREQ(text, "MPEG 1 Layer III");
+
+  // Cut in half, the file no longer holds what its Info header counts: the frames found count.
+  const Bytes whole = ReadBytes(mp3);
+  const std::string half = dir_.File("half.mp3");
+  WriteBytes(half, Bytes(whole.begin(), whole.begin() + static_cast<long>(whole.size() / 2)));
+  ASSERT_EQ(Inspect(half), 0);
+  EXPECT_EQ(info_.getBitrate(), 128);
+  EXPECT_NEAR(info_.getNumberOfFrames(), Packets(mp3) / 2, 2);
 }
 
 TEST_F(Mp3InfoTest, LameVariableBitRateWithXing) {
