@@ -20,6 +20,7 @@
 #include <utilities/text_format.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -98,7 +99,10 @@ void PrintSideFile(const char* label, const std::string& sound, const char* side
   }
 }
 
-void PrintSideFiles(const std::string& path, bool seekMap) {
+void PrintSideFiles(const std::string& given, bool seekMap) {
+  // Side files are kept by the sound's absolute path, as the engine opened it.
+  char resolved[PATH_MAX];
+  const std::string path = realpath(given.c_str(), resolved) != nullptr ? resolved : given;
   char peaks[PATH_MAX];
   const bool havePeaks = CPeaks::PeakFilePathFor(path.c_str(), peaks, sizeof peaks, 0) != 0;
   PrintSideFile("peak file", path, havePeaks ? peaks : nullptr);

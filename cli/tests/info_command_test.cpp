@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -33,6 +34,31 @@ TEST_F(InfoCommand, DescribesASound) {
   EXPECT_TRUE(Contains(info.out, "(35280 bytes)")) << info.out;
   EXPECT_TRUE(Contains(info.out, "auto trim  00:00:100")) << info.out;
   EXPECT_TRUE(Contains(info.out, "silence    no")) << info.out;
+}
+
+TEST_F(InfoCommand, DescribesCompressedSoundsAndTheirSideFiles) {
+  if (!Installed("sox") || !Installed("ffmpeg")) GTEST_SKIP() << "sox and ffmpeg make the files";
+  const std::string tone = folder_.File("tone.wav");
+  ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + tone + " synth 1 sine 440 vol 0.3").c_str()), 0);
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -i " + tone +
+                         " -c:a libmp3lame -b:a 192k -id3v2_version 3 -metadata title=Tone"
+                         " -metadata genre=Rock -metadata track=3/9 " + folder_.File("t.mp3"))
+                            .c_str()),
+            0);
+  ASSERT_EQ(std::system(("sox " + tone + " -e ima-adpcm " + folder_.File("ima.wav")).c_str()), 0);
+
+  Result info = folder_.Run({"info", "t.mp3"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "stream     MPEG 1 Layer III, Stereo, 44100 Hz, 192 kbit/s\n"))
+      << info.out;
+  EXPECT_TRUE(Contains(info.out, "(an Info header: constant bit rate)")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "genre      Rock")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "track      3 of 9")) << info.out;
+  // Loading the sound scanned it once and kept what the scan built.
+  EXPECT_TRUE(Contains(info.out, "peak file  up to date")) << info.out;
+  EXPECT_TRUE(Contains(info.out, "seek map   up to date")) << info.out;
+  info = folder_.Run({"info", "ima.wav"});
+  EXPECT_TRUE(Contains(info.out, "stored as  IMA ADPCM (format tag 0x0011)")) << info.out;
 }
 
 TEST_F(InfoCommand, ShowsASessionTreeWithItsMissingSounds) {
