@@ -24,23 +24,12 @@
 // read outside a buffer; a load that succeeds gives an MPEG decoder whose reads stay within
 // the decoded size it announced.
 
+#include "fuzz_sound_file.h"
+
 namespace {
 
-struct Setup {
-  std::string dir;
-  std::string sound;
-  Setup() {
-    char pattern[] = "/tmp/mpeg-decode-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    dir = made;
-    sound = dir + "/sound.mp3";
-    SetTempSndPath((dir + "/cache").c_str());
-  }
-};
-
-const Setup& Environment() {
-  static const Setup setup;
+const FuzzSoundFile& Environment() {
+  static const FuzzSoundFile setup("sound.mp3");
   return setup;
 }
 
@@ -67,7 +56,7 @@ unsigned long ReadAt(CPCMBuffer& buffer, unsigned long offset, unsigned long cou
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Setup& setup = Environment();
+  const FuzzSoundFile& setup = Environment();
   {
     std::ofstream file(setup.sound, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

@@ -18,23 +18,12 @@
 // refuses the file with a code, or gives a PCM format and a data range inside the file that
 // reads back whole.
 
+#include "fuzz_sound_file.h"
+
 namespace {
 
-struct Setup {
-  std::string dir;
-  std::string sound;
-  Setup() {
-    char pattern[] = "/tmp/wave-load-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    dir = made;
-    sound = dir + "/sound.wav";
-    SetTempSndPath((dir + "/cache").c_str());
-  }
-};
-
-const Setup& Environment() {
-  static const Setup setup;
+const FuzzSoundFile& Environment() {
+  static const FuzzSoundFile setup("sound.wav");
   return setup;
 }
 
@@ -47,7 +36,7 @@ int Progress(unsigned long /*amount*/, void* context) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Setup& setup = Environment();
+  const FuzzSoundFile& setup = Environment();
   {
     std::ofstream file(setup.sound, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

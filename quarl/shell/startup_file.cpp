@@ -30,7 +30,9 @@ StartFileKind ClassifyStartFile(const std::string& path) {
   }
   if (got == static_cast<ssize_t>(sizeof header) && memcmp(header, "RIFF", 4) == 0) {
     if (memcmp(header + 8, "sess", 4) == 0) return StartFileKind::kSession;
-    if (memcmp(header + 8, "WAVE", 4) == 0) return StartFileKind::kSound;
+    // Wave files, and MPEG audio wrapped in a RIFF "RMP3" form.
+    if (memcmp(header + 8, "WAVE", 4) == 0 || memcmp(header + 8, "RMP3", 4) == 0)
+      return StartFileKind::kSound;
     return StartFileKind::kNothing;
   }
   // An existing file that cannot be read goes to the sound loader, which says why.

@@ -234,12 +234,14 @@ class SettingsTest : public QObject {
     WriteFile(folder_.path() + "/session.wav", Riff("sess"));
     WriteFile(folder_.path() + "/sound.pls", Riff("WAVE"));
     WriteFile(folder_.path() + "/movie.avi", Riff("AVI "));
+    WriteFile(folder_.path() + "/tune.rmp", Riff("RMP3"));
     WriteFile(folder_.path() + "/list.PLS", "[playlist]\n");
     WriteFile(folder_.path() + "/list.m3u", "#EXTM3U\n");
     WriteFile(folder_.path() + "/tune.mp3", "ID3");
     QCOMPARE(ClassifyStartFile(Under("session.wav")), StartFileKind::kSession);
     QCOMPARE(ClassifyStartFile(Under("sound.pls")), StartFileKind::kSound);
     QCOMPARE(ClassifyStartFile(Under("movie.avi")), StartFileKind::kNothing);
+    QCOMPARE(ClassifyStartFile(Under("tune.rmp")), StartFileKind::kSound);
     QCOMPARE(ClassifyStartFile(Under("list.PLS")), StartFileKind::kPlaylist);
     QCOMPARE(ClassifyStartFile(Under("list.m3u")), StartFileKind::kPlaylist);
     QCOMPARE(ClassifyStartFile(Under("tune.mp3")), StartFileKind::kSound);
