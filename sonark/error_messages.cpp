@@ -74,6 +74,9 @@ constexpr ErrorMessageEntry kMessages[] = {
     {kErrMpegInspection, "no MPEG audio stream was found in the file"},
     {kErrUnsupportedPcm, "unsupported channels, sample rate or sample size"},
     {kErrEmptyData, "the file holds no sound"},
+    {kErrDecodedTooLong,
+     "the sound is too long: decoded, it would hold more than 2 GB of samples (over 3 hours "
+     "at 44.1 kHz stereo)"},
 
     // Music information and the MP3 encoder library.
     {kErrEncoderEntryPoint, "the MP3 encoder library cannot be used"},

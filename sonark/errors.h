@@ -68,5 +68,6 @@ constexpr uint32_t kErrPeakCacheStale = 0x20000607;   // cached peaks not of thi
 // Rendering.
 constexpr uint32_t kErrBufferCannotStart = 0x20000203;  // a sound's buffer cannot start a read
 constexpr uint32_t kErrDecoderStream = 0x20000204;      // a decoder's stream cannot be enabled
+constexpr uint32_t kErrDecodedTooLong = 0x20000205;     // decoded, more than 2 GB of samples
 
 }  // namespace sonark

@@ -134,6 +134,7 @@ int CInitialLoad::DoInitialLoad(CRefObj* source, int buildSeekMap, int determine
   DeleteSeekMap(&seek_map_);
   loaded_ = 0;
   cancelled_ = 0;
+  refused_ = 0;
   data_cut_short_ = 0;
   data_start_ = -1;
   data_end_ = -1;
@@ -256,7 +257,7 @@ int CInitialLoad::LoadWave(CRefObj* source, CRIFF& riff, long startPosition, int
     // Seek maps serve the MPEG decoder only.
     ParseScanAndBuildForCompressed(source, determineLength, buildPeaks, reserved, 0, msPerPeak,
                                    callback, context);
-    return cancelled_ ? 0 : 1;
+    return cancelled_ || refused_ ? 0 : 1;
   }
   if (buildPeaks && msPerPeak >= 1) {
     if (!BuildPcmPeaks(source, msPerPeak, callback, context)) {
@@ -281,7 +282,7 @@ int CInitialLoad::LoadMpeg(CRefObj* source, long startPosition, int buildSeekMap
   if (!ParseMP3(source)) return 0;
   ParseScanAndBuildForCompressed(source, determineLength, buildPeaks, reserved, buildSeekMap,
                                  msPerPeak, callback, context);
-  return cancelled_ ? 0 : 1;
+  return cancelled_ || refused_ ? 0 : 1;
 }
 
 CDecoder* CInitialLoad::CreateCodecDecoder(const tWAVEFORMATEX* format) {
@@ -445,6 +446,14 @@ long CInitialLoad::ParseScanAndBuildForCompressed(CRefObj* source, int determine
     actual_length_ = 0;
     platform::clear_last_error();
     return 0;
+  }
+  // Sounds keep their positions in 32-bit byte counts: a longer decode would wrap round.
+  if (decoder->PcmSize() > INT32_MAX) {
+    DropPeakMap();
+    DeleteSeekMap(&seek_map_);
+    actual_length_ = 0;
+    refused_ = 1;
+    return Fail(sonark::kErrDecodedTooLong);
   }
   if (built && saveSeekMap && cached && seek_map_->Count() > 0) {
     SaveSeekMap(source);

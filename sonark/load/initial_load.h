@@ -133,6 +133,7 @@ class SONARK_API CInitialLoad {
   CPeaks* peak_map_ = nullptr;
   TMusicInfo* music_info_ = nullptr;
   int cancelled_ = 0;
+  int refused_ = 0;  // the scan found the sound too long to hold
   int data_cut_short_ = 0;
 };
 
