@@ -449,6 +449,8 @@ long CInitialLoad::ParseScanAndBuildForCompressed(CRefObj* source, int determine
   }
   // Sounds keep their positions in 32-bit byte counts: a longer decode would wrap round.
   if (decoder->PcmSize() > INT32_MAX) {
+    // Nothing of a refused sound is kept, its peak file included.
+    if (peak_map_ != nullptr) peak_map_->DeletePeakFile();
     DropPeakMap();
     DeleteSeekMap(&seek_map_);
     actual_length_ = 0;
