@@ -9,6 +9,8 @@
 #include <sonark/thresholds.h>
 #include <tarnell/file_obj.h>
 #include <tarnell/ref_ptr.h>
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +18,9 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -39,6 +43,24 @@ void DropFileObject(CFileObj*& file) {
   CRefObj* object = file;
   DeleteRefObject(&object);
   file = nullptr;
+}
+
+// Removes the temporary peak files of `exactPath` that processes no longer running left
+// behind (killed while they built the peaks), so they do not pile up in the cache.
+void SweepStaleTemporaries(const char* exactPath) {
+  const std::string path(exactPath);
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp-";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+    const long pid = std::strtol(entry->d_name + prefix.size(), nullptr, 10);
+    const bool gone = pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+    if (pid != getpid() && gone) ::unlink((folder + "/" + entry->d_name).c_str());
+  }
+  closedir(dir);
 }
 
 }  // namespace
@@ -75,6 +97,7 @@ int CPeaks::BeginPeakFile(const char* exactPath, const char* soundPath) {
   if (::stat(exactPath, &existing) == 0 && !S_ISREG(existing.st_mode)) {
     return Fail(sonark::kErrPeakFileWrite);
   }
+  SweepStaleTemporaries(exactPath);
   RefPtr<CFileObj> file(NewPeakFileObject());
   if (file == nullptr) return Fail(sonark::kErrOutOfMemory);
   // Written beside its final name and renamed when whole: another process building the same

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <platform/last_error.h>
 #include <sonark/load/peaks.h>
 #include <sonark/temp_paths.h>
@@ -231,10 +232,18 @@ TEST_F(PeakFileTest, CacheOfASoundReplacedWithItsDateKeptIsRefused) {
 TEST_F(PeakFileTest, SideFileDirectoryHoldsThePeakFiles) {
   const std::string cache = dir_.File("cache");
   SetTempSndPath(cache.c_str());
+  const std::string mapped = cache + sound_ + ".ipk";
+  // A build killed before it finished left its temporary file; one of a live build stays.
+  fs::create_directories(fs::path(mapped).parent_path());
+  const std::string dead = mapped + ".tmp-999999999-0";
+  const std::string live = mapped + ".tmp-" + std::to_string(getpid()) + "-999";
+  WriteBytes(dead, {1});
+  WriteBytes(live, {1});
   CPeaks peaks(10, -1);
   ASSERT_EQ(BuildPeaks(peaks, {5, 6}, 20, 1, &source_), 1);
-  const std::string mapped = cache + sound_ + ".ipk";
   EXPECT_TRUE(fs::exists(mapped)) << mapped;
+  EXPECT_FALSE(fs::exists(dead));
+  EXPECT_TRUE(fs::exists(live));
   EXPECT_FALSE(fs::exists(ipk_));
   SetModified(mapped, 2000000000, 0);
   CPeaks again;
