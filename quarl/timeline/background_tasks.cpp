@@ -7,6 +7,7 @@
 #include <sonark/errors.h>
 #include <sonark/export/conv_file_format.h>
 #include <sonark/export/conv_wave_file.h>
+#include <sonark/load/initial_load.h>
 #include <sonark/load/music_info.h>
 #include <sonark/mixer/pcm_mixer.h>
 #include <sonark/render/buffer_format.h>
@@ -28,6 +29,7 @@ namespace {
 
 constexpr unsigned long kSessionForm = tarnell::FourCC("sess");
 constexpr unsigned long kWaveForm = tarnell::FourCC("WAVE");
+constexpr unsigned long kMpegForm = tarnell::FourCC("RMP3");
 constexpr long kSoundBufferMs = 2000;
 
 enum class FileKind { kUnreadable, kUnknown, kSession, kSound };
@@ -44,11 +46,13 @@ FileKind KindOfFile(const std::string& path) {
   const bool failed = ferror(file) != 0;
   fclose(file);
   if (failed) return FileKind::kUnreadable;
-  if (got < sizeof head || std::memcmp(head, "RIFF", 4) != 0) return FileKind::kUnknown;
+  // MPEG audio has no header of its own to tell it by: its name does, as for the engine.
+  const FileKind byName = HasMpegExtension(path.c_str()) ? FileKind::kSound : FileKind::kUnknown;
+  if (got < sizeof head || std::memcmp(head, "RIFF", 4) != 0) return byName;
   const unsigned long form = platform::GetLe32(head + 8);
   if (form == kSessionForm) return FileKind::kSession;
-  if (form == kWaveForm) return FileKind::kSound;
-  return FileKind::kUnknown;
+  if (form == kWaveForm || form == kMpegForm) return FileKind::kSound;
+  return byName;
 }
 
 std::string FileName(const std::string& path) {
