@@ -1,11 +1,10 @@
 // The MP3 encoder library is built apart from the engine, so its two readers of outside bytes
 // are compiled in here from source.
-#include <plugins/lame_enc/encoder_config.cpp>
-#include <plugins/lame_enc/tag_frame.cpp>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <plugins/lame_enc/encoder_config.cpp>
+#include <plugins/lame_enc/tag_frame.cpp>
 
 // The input is both a configuration record and the start of a finished MP3 file. A record must
 // be refused or give settings the encoder can take; the search for the Xing placeholder must

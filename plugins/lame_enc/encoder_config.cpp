@@ -9,9 +9,7 @@ uint32_t Le32(const unsigned char* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-uint16_t Le16(const unsigned char* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Last byte the kind 256 fields reach; a record declaring less is cut short.
 constexpr unsigned long kLameFieldsEnd = 88;
@@ -34,10 +32,20 @@ BeResult CheckCommon(EncoderSettings& s) {
 
 int MpegVersionForRate(uint32_t rate) {
   switch (rate) {
-    case 32000: case 44100: case 48000: return 1;
-    case 16000: case 22050: case 24000: return 0;
-    case 8000: case 11025: case 12000: return 2;
-    default: return -1;
+    case 32000:
+    case 44100:
+    case 48000:
+      return 1;
+    case 16000:
+    case 22050:
+    case 24000:
+      return 0;
+    case 8000:
+    case 11025:
+    case 12000:
+      return 2;
+    default:
+      return -1;
   }
 }
 
@@ -45,9 +53,11 @@ bool IsLayer3BitRate(int version, uint32_t kbps) {
   static const uint32_t kMpeg1[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
   static const uint32_t kMpeg2[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
   if (version == 1) {
-    for (uint32_t r : kMpeg1) if (r == kbps) return true;
+    for (uint32_t r : kMpeg1)
+      if (r == kbps) return true;
   } else if (version == 0 || version == 2) {
-    for (uint32_t r : kMpeg2) if (r == kbps) return true;
+    for (uint32_t r : kMpeg2)
+      if (r == kbps) return true;
   }
   return false;
 }

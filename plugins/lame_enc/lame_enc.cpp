@@ -38,34 +38,38 @@ bool Live(LameEncStream* stream) {
 
 MPEG_mode LameMode(int mode) {
   switch (mode) {
-    case BE_MODE_JOINT_STEREO: return JOINT_STEREO;
-    case BE_MODE_DUAL_CHANNEL: return DUAL_CHANNEL;
-    case BE_MODE_MONO: return MONO;
-    default: return STEREO;
+    case BE_MODE_JOINT_STEREO:
+      return JOINT_STEREO;
+    case BE_MODE_DUAL_CHANNEL:
+      return DUAL_CHANNEL;
+    case BE_MODE_MONO:
+      return MONO;
+    default:
+      return STEREO;
   }
 }
 
 vbr_mode LameVbr(int method) {
   switch (method) {
-    case 1: return vbr_rh;
-    case 4: return vbr_abr;
-    default: return vbr_mtrh;  // 0 (the default), 2 and 3 are the same method in libmp3lame
+    case 1:
+      return vbr_rh;
+    case 4:
+      return vbr_abr;
+    default:
+      return vbr_mtrh;  // 0 (the default), 2 and 3 are the same method in libmp3lame
   }
 }
 
 bool Configure(lame_global_flags* lame, const lame_enc::EncoderSettings& s) {
-  bool ok = lame_set_in_samplerate(lame, static_cast<int>(s.inputRate)) == 0 &&
-            lame_set_out_samplerate(lame, static_cast<int>(s.outputRate)) == 0 &&
-            lame_set_num_channels(lame, s.channels) == 0 &&
-            lame_set_mode(lame, LameMode(s.mode)) == 0 &&
-            lame_set_quality(lame, 3) == 0 &&
-            lame_set_error_protection(lame, s.crc) == 0 &&
-            lame_set_copyright(lame, s.copyright) == 0 &&
-            lame_set_original(lame, s.original) == 0 &&
-            lame_set_extension(lame, s.privateBit) == 0 &&
-            lame_set_emphasis(lame, s.emphasis) == 0 &&
-            lame_set_disable_reservoir(lame, s.noReservoir) == 0 &&
-            lame_set_bWriteVbrTag(lame, s.xingHeader) == 0;
+  bool ok =
+      lame_set_in_samplerate(lame, static_cast<int>(s.inputRate)) == 0 &&
+      lame_set_out_samplerate(lame, static_cast<int>(s.outputRate)) == 0 &&
+      lame_set_num_channels(lame, s.channels) == 0 && lame_set_mode(lame, LameMode(s.mode)) == 0 &&
+      lame_set_quality(lame, 3) == 0 && lame_set_error_protection(lame, s.crc) == 0 &&
+      lame_set_copyright(lame, s.copyright) == 0 && lame_set_original(lame, s.original) == 0 &&
+      lame_set_extension(lame, s.privateBit) == 0 && lame_set_emphasis(lame, s.emphasis) == 0 &&
+      lame_set_disable_reservoir(lame, s.noReservoir) == 0 &&
+      lame_set_bWriteVbrTag(lame, s.xingHeader) == 0;
   // Tags are the engine's to write, around the audio.
   lame_set_write_id3tag_automatic(lame, 0);
   if (!s.vbr) {
@@ -99,8 +103,8 @@ bool ReadFully(int fd, uint64_t offset, unsigned char* out, size_t n) {
 
 extern "C" {
 
-BeResult beInitStream(void* config, unsigned long* samplesPerChunk,
-                      unsigned long* outputBufferSize, BeStream* stream) {
+BeResult beInitStream(void* config, unsigned long* samplesPerChunk, unsigned long* outputBufferSize,
+                      BeStream* stream) {
   if (config == nullptr || samplesPerChunk == nullptr || outputBufferSize == nullptr ||
       stream == nullptr) {
     return BE_ERR_INVALID_HANDLE;
@@ -148,8 +152,8 @@ BeResult beInitStream(void* config, unsigned long* samplesPerChunk,
   return BE_ERR_SUCCESSFUL;
 }
 
-BeResult beEncodeChunk(BeStream stream, unsigned long samples, const short* pcm,
-                       unsigned char* out, unsigned long* outBytes) {
+BeResult beEncodeChunk(BeStream stream, unsigned long samples, const short* pcm, unsigned char* out,
+                       unsigned long* outBytes) {
   if (!Live(stream) || out == nullptr || outBytes == nullptr || (samples > 0 && pcm == nullptr)) {
     return BE_ERR_INVALID_HANDLE;
   }

@@ -24,12 +24,13 @@ typedef unsigned long BeResult;
 #define BE_ERR_SUCCESSFUL 0x0UL
 #define BE_ERR_INVALID_FORMAT 0x1UL             // unknown record kind, or a record too short
 #define BE_ERR_INVALID_FORMAT_PARAMETERS 0x2UL  // rate, mode, bit rate or flags not encodable
-#define BE_ERR_NO_MORE_HANDLES 0x3UL            // out of memory, or the encoder refused to start
+#define BE_ERR_NO_MORE_HANDLES 0x3UL            // out of memory
 #define BE_ERR_INVALID_HANDLE 0x4UL             // not a live stream, or a null argument
-#define BE_ERR_BUFFER_TOO_SMALL 0x5UL           // more samples than samplesPerChunk, odd stereo count
-#define BE_ERR_ENCODE_FAILED 0x6UL              // the encoder failed on the samples
-#define BE_ERR_FILE 0x7UL                       // beWriteVBRHeader: the file cannot be read or written
-#define BE_ERR_NO_FRAME 0x8UL  // beWriteVBRHeader: the file does not start with this stream's tag frame
+#define BE_ERR_BUFFER_TOO_SMALL 0x5UL  // more samples than samplesPerChunk, odd stereo count
+#define BE_ERR_ENCODE_FAILED 0x6UL     // the encoder failed on the samples
+#define BE_ERR_FILE 0x7UL              // beWriteVBRHeader: the file cannot be read or written
+// beWriteVBRHeader: the file does not start with the placeholder of the kept tag frame.
+#define BE_ERR_NO_FRAME 0x8UL
 
 // An open stream; opaque to the caller.
 typedef struct LameEncStream* BeStream;
@@ -88,8 +89,7 @@ typedef BeResult (*BeEncodeChunkFn)(BeStream stream, unsigned long samples, cons
                                     unsigned char* out, unsigned long* outBytes);
 // Flushes the last frames into `out` and keeps this stream's Xing/Info frame for
 // beWriteVBRHeader.
-typedef BeResult (*BeDeinitStreamFn)(BeStream stream, unsigned char* out,
-                                     unsigned long* outBytes);
+typedef BeResult (*BeDeinitStreamFn)(BeStream stream, unsigned char* out, unsigned long* outBytes);
 typedef BeResult (*BeCloseStreamFn)(BeStream stream);
 typedef BeResult (*BeVersionFn)(BeVersionInfo* version);
 // Writes the final Xing/Info frame of the stream most recently finished by beDeinitStream
@@ -102,8 +102,7 @@ LAME_ENC_API BeResult beInitStream(void* config, unsigned long* samplesPerChunk,
                                    unsigned long* outputBufferSize, BeStream* stream);
 LAME_ENC_API BeResult beEncodeChunk(BeStream stream, unsigned long samples, const short* pcm,
                                     unsigned char* out, unsigned long* outBytes);
-LAME_ENC_API BeResult beDeinitStream(BeStream stream, unsigned char* out,
-                                     unsigned long* outBytes);
+LAME_ENC_API BeResult beDeinitStream(BeStream stream, unsigned char* out, unsigned long* outBytes);
 LAME_ENC_API BeResult beCloseStream(BeStream stream);
 LAME_ENC_API BeResult beVersion(BeVersionInfo* version);
 LAME_ENC_API BeResult beWriteVBRHeader(const char* path);

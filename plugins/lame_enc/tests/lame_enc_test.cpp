@@ -33,10 +33,12 @@ struct LameRecord {
 
   Bytes Bytes331() const {
     Bytes b(BE_CONFIG_LAME_SIZE, 0);
+    // clang-format off
     const uint32_t fields[] = {256, 1, 331, rate, rate, mode, bitRate, vbr ? maxBitRate : 0,
                                0xFFFFFFFF, mpegVersion, 0, 0, 0, 0, 0, 1, vbr ? 1u : 0u,
                                vbr ? 1u : 0u, quality, vbr && abr ? 160000u : 0u,
                                vbr ? (abr ? 4u : 3u) : 0xFFFFFFFF, 0};
+    // clang-format on
     for (size_t i = 0; i < std::size(fields); ++i) Put32(b, 4 * i, fields[i]);
     return b;
   }
@@ -73,12 +75,19 @@ Bytes ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // An ID3v2.3 tag of `body` zero bytes, as the engine reserves ahead of the audio.
 Bytes ReservedTag(uint32_t body) {
-  Bytes tag = {'I', 'D', '3', 3, 0, 0, static_cast<unsigned char>((body >> 21) & 0x7F),
+  Bytes tag = {'I',
+               'D',
+               '3',
+               3,
+               0,
+               0,
+               static_cast<unsigned char>((body >> 21) & 0x7F),
                static_cast<unsigned char>((body >> 14) & 0x7F),
                static_cast<unsigned char>((body >> 7) & 0x7F),
                static_cast<unsigned char>(body & 0x7F)};
@@ -124,7 +133,8 @@ class LameEncTest : public ::testing::Test {
     Bytes file = prefix;
     Bytes out(outSize);
     for (size_t at = 0; at < pcm.size(); at += perChunk) {
-      const unsigned long n = static_cast<unsigned long>(std::min<size_t>(perChunk, pcm.size() - at));
+      const unsigned long n =
+          static_cast<unsigned long>(std::min<size_t>(perChunk, pcm.size() - at));
       unsigned long got = 0;
       ASSERT_EQ(encode_(stream, n, pcm.data() + at, out.data(), &got), BE_ERR_SUCCESSFUL);
       file.insert(file.end(), out.begin(), out.begin() + static_cast<long>(got));
@@ -138,8 +148,10 @@ class LameEncTest : public ::testing::Test {
   }
 
   std::string Probe(const std::string& path) {
-    return Output("ffprobe -v error -select_streams a:0 -show_entries "
-                  "stream=sample_rate,channels,bit_rate -of default=nw=1 '" + path + "'");
+    return Output(
+        "ffprobe -v error -select_streams a:0 -show_entries "
+        "stream=sample_rate,channels,bit_rate -of default=nw=1 '" +
+        path + "'");
   }
 
   // Samples a channel that mpg123 decodes from `path`.
@@ -247,8 +259,7 @@ TEST_F(LameEncTest, RefusesWhatItCannotEncodeAndLeavesForeignFilesAlone) {
   EXPECT_EQ(init_(BladeRecord(44100, 4, 128).data(), &perChunk, &outSize, &stream),
             BE_ERR_INVALID_FORMAT_PARAMETERS);
 
-  ASSERT_EQ(init_(LameRecord{}.Bytes331().data(), &perChunk, &outSize, &stream),
-            BE_ERR_SUCCESSFUL);
+  ASSERT_EQ(init_(LameRecord{}.Bytes331().data(), &perChunk, &outSize, &stream), BE_ERR_SUCCESSFUL);
   std::vector<short> pcm(perChunk + 2);
   Bytes out(outSize);
   unsigned long got = 0;
