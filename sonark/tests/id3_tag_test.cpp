@@ -11,6 +11,7 @@
 #include <tarnell/riff.h>
 #include <tarnell/tests/temp_dir.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -68,17 +69,20 @@ std::unique_ptr<TMusicInfo> LoadMusicInfo(const std::string& path) {
 // A tag header of `version` around `frames`, with `size` written as the tag size.
 Bytes V2Tag(int version, const Bytes& frames, long size = -1) {
   const unsigned long s = size < 0 ? frames.size() : static_cast<unsigned long>(size);
-  Bytes out = {'I',
-               'D',
-               '3',
-               static_cast<unsigned char>(version),
-               0,
-               0,
-               static_cast<unsigned char>(s >> 21 & 0x7F),
-               static_cast<unsigned char>(s >> 14 & 0x7F),
-               static_cast<unsigned char>(s >> 7 & 0x7F),
-               static_cast<unsigned char>(s & 0x7F)};
-  out.insert(out.end(), frames.begin(), frames.end());
+  const unsigned char header[10] = {'I',
+                                     'D',
+                                     '3',
+                                     static_cast<unsigned char>(version),
+                                     0,
+                                     0,
+                                     static_cast<unsigned char>(s >> 21 & 0x7F),
+                                     static_cast<unsigned char>(s >> 14 & 0x7F),
+                                     static_cast<unsigned char>(s >> 7 & 0x7F),
+                                     static_cast<unsigned char>(s & 0x7F)};
+  // Sized once and copied into: GCC 12 at -O3 misreads an insert behind a short literal.
+  Bytes out(sizeof header + frames.size());
+  std::copy(header, header + sizeof header, out.begin());
+  std::copy(frames.begin(), frames.end(), out.begin() + sizeof header);
   return out;
 }
 
@@ -323,8 +327,8 @@ TEST_F(Id3TagTest, DamagedAndForeignTagsAreReadSafely) {
     return result;
   };
   auto latin = [](const std::string& s) {
-    Bytes body = {0};
-    body.insert(body.end(), s.begin(), s.end());
+    Bytes body(1 + s.size(), 0);
+    std::copy(s.begin(), s.end(), body.begin() + 1);
     return body;
   };
   // A frame running past the tag: the frames before it stay.
@@ -363,9 +367,9 @@ TEST_F(Id3TagTest, DamagedAndForeignTagsAreReadSafely) {
 
   // Version 2.4: 7-bit frame sizes, UTF-8, "TDRC" for the year, a bare genre number.
   frames.clear();
-  Bytes title = {3};
   const std::string longTitle = std::string(150, 'w') + kCjk;
-  title.insert(title.end(), longTitle.begin(), longTitle.end());
+  Bytes title(1 + longTitle.size(), 3);
+  std::copy(longTitle.begin(), longTitle.end(), title.begin() + 1);
   AddFrame(frames, "TIT2", title, 0x0100 | (title.size() - 128));
   AddFrame(frames, "TDRC", latin("2004-05-06"), 11);
   AddFrame(frames, "TCON", latin("13"), 3);
