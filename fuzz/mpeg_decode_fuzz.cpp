@@ -57,13 +57,8 @@ unsigned long ReadAt(CPCMBuffer& buffer, unsigned long offset, unsigned long cou
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const FuzzSoundFile& setup = Environment();
-  {
-    std::ofstream file(setup.sound, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-  CFileObj* file = new CFileObj;
+  CFileObj* file = setup.Open(data, size);
   CRefObj* held = file;
-  if (!file->Open(setup.sound.c_str(), 0, 0)) std::abort();
   {
     CInitialLoad load;
     if (load.DoInitialLoad(file, 1, 1, 1, 0, 10, nullptr, nullptr) != 0) {

@@ -37,13 +37,8 @@ int Progress(unsigned long /*amount*/, void* context) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const FuzzSoundFile& setup = Environment();
-  {
-    std::ofstream file(setup.sound, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-  CFileObj* file = new CFileObj;
+  CFileObj* file = setup.Open(data, size);
   CRefObj* held = file;
-  if (!file->Open(setup.sound.c_str(), 0, 0)) std::abort();
 
   int calls = 0;
   {

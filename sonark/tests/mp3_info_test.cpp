@@ -5,6 +5,8 @@
 #include <tarnell/file_obj.h>
 #include <tarnell/tests/temp_dir.h>
 
+#include "wave_test_support.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -24,29 +26,11 @@ CFrameHeader Header(uint32_t word) {
   return h;
 }
 
-bool Have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, pipe)) out += buf;
-    pclose(pipe);
-  }
-  return out;
-}
-
-Bytes ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+// The shared helpers of the wave tests, under the names this file uses.
+bool Have(const char* tool) { return wave_test::HaveTool(tool); }
+using wave_test::Output;
+Bytes ReadBytes(const std::string& path) { return wave_test::ReadFile(path); }
+void WriteBytes(const std::string& path, const Bytes& bytes) { wave_test::WriteFile(path, bytes); }
 
 class Mp3InfoTest : public ::testing::Test {
  protected:
