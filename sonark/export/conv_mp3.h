@@ -136,6 +136,9 @@ class SONARK_API CConv2MP3 : public CConv2FileObj {
   unsigned long in_block_bytes_ = 0;
   unsigned long in_block_samples_ = 0;
   unsigned long samples_per_chunk_ = 0;
+  unsigned long output_chunk_bytes_ = 0;  // the most one chunk can give
+  unsigned long config_channels_ = 2;     // channels of the PCM fed
+  bool write_vbr_header_ = false;         // the stream carries a Xing frame to complete
   void* stream_ = nullptr;  // the library's stream handle while open
   unsigned char silence_ = 0;
   unsigned long reserved_tag_size_ = 2048;

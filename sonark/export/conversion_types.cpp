@@ -1,6 +1,7 @@
 #include <platform/last_error.h>
 #include <platform/wave_format.h>
 #include <sonark/errors.h>
+#include <sonark/export/conv_mp3.h>
 #include <sonark/export/conv_wave_file.h>
 #include <sonark/export/conversion_types.h>
 #include <strings.h>
@@ -22,13 +23,12 @@ constexpr ConversionTypeInfo kConversionTypes[sonark::kConversionTypeCount] = {
      sqQuality1,
      {sqQuality0, sqQuality1, sqQuality2, sqQuality0},
      &NewWaveConverter},
-    // No encoder library is looked for yet, so MP3 export has no converter.
     {fctMP3,
      kWaveFormatMpegLayer3,
      9,
      sqQuality2,
      {sqQuality3, sqQuality2, sqQuality2, sqQuality3},
-     nullptr},
+     &NewMP3Converter},
 };
 
 // Set by DetermineConvertersAvailable; read by the export dialogs and NewCConv2FileObj from
@@ -83,12 +83,10 @@ SONARK_API _tFileConversionTypedef DetermineTargetConversion(const char* sourceP
   return g_available[fctMP3].load() != 0 ? fctMP3 : fctNone;
 }
 
-SONARK_API void DetermineConvertersAvailable(_tMP3EncoderDllTypedef /*preferred*/,
-                                             CConv2FileFormat* /*settings*/) {
+SONARK_API void DetermineConvertersAvailable(_tMP3EncoderDllTypedef preferred,
+                                             CConv2FileFormat* settings) {
   g_available[fctWave].store(1);
-  // Without an encoder library there is no MP3 export and no encoder change to adapt the
-  // settings to.
-  g_available[fctMP3].store(0);
+  g_available[fctMP3].store(sonark::internal::ProbeMP3Encoders(preferred, settings) ? 1 : 0);
 }
 
 SONARK_API int GetConverterArraySize() { return sonark::kConversionTypeCount; }
@@ -103,7 +101,7 @@ SONARK_API void GetConvertersAvailable(int* count, int* flags) {
   GetConvertersAvailable(flags);
 }
 
-SONARK_API int FreeConversionLibraries() { return 1; }
+SONARK_API int FreeConversionLibraries() { return sonark::internal::UnloadMP3EncoderLibraries(); }
 
 namespace sonark::internal {
 

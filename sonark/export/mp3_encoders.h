@@ -54,7 +54,15 @@ SONARK_API void GetMP3EncoderNamesAndAvailablity(char** names, unsigned size, in
 SONARK_API void GetMP3EncoderMenuInfo(_tMP3EncoderDllTypedef* current, int* count, char** names,
                                       unsigned size, int* available);
 
+class CConv2FileFormat;
+
 namespace sonark::internal {
+// Discovery: marks each library that loads as available and selects `preferred` when it is,
+// else keeps an available selection, else takes the first available library. `settings` (may
+// be null) is adapted to the encoder chosen. Whether any library is available.
+bool ProbeMP3Encoders(_tMP3EncoderDllTypedef preferred, CConv2FileFormat* settings);
+// Unloads the libraries; 1 when none was loaded.
+int UnloadMP3EncoderLibraries();
 // Searches only `folder` for the encoder libraries (null: beside the engine, then the library
 // path). Unloads what is loaded and forgets what was found; for tests.
 SONARK_API void SetMP3EncoderFolder(const char* folder);
