@@ -128,6 +128,8 @@ namespace internal {
 
 bool ProbeMP3Encoders(_tMP3EncoderDllTypedef preferred, CConv2FileFormat* settings) {
   int first = medNotAssigned;
+  int before = medNotAssigned;
+  int chosen = medNotAssigned;
   {
     std::lock_guard<std::mutex> hold(g_lock);
     for (int i = 0; i < kLibraryCount; ++i) {
@@ -141,15 +143,14 @@ bool ProbeMP3Encoders(_tMP3EncoderDllTypedef preferred, CConv2FileFormat* settin
       }
       if (g_available[i] && first == medNotAssigned) first = i;
     }
+    before = chosen = g_selected.load();
+    if (preferred >= 0 && preferred < kLibraryCount && g_available[preferred]) {
+      chosen = preferred;
+    } else if (chosen < 0 || chosen >= kLibraryCount || !g_available[chosen]) {
+      chosen = first;
+    }
+    g_selected.store(chosen);
   }
-  const int before = g_selected.load();
-  int chosen = before;
-  if (preferred >= 0 && preferred < kLibraryCount && g_available[preferred]) {
-    chosen = preferred;
-  } else if (chosen < 0 || chosen >= kLibraryCount || !g_available[chosen]) {
-    chosen = first;
-  }
-  g_selected.store(chosen);
   // Settings made for another encoder (or for none) are brought within this one's abilities.
   if (settings != nullptr && chosen != medNotAssigned && (chosen != before || chosen != preferred)) {
     RefPtr<CConv2FileObj> converter(NewMP3Converter(chosen));

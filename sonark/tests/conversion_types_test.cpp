@@ -5,7 +5,10 @@
 #include <sonark/export/conv_file_format.h>
 #include <sonark/export/conv_file_obj.h>
 #include <sonark/export/conversion_types.h>
+#include <sonark/export/mp3_encoders.h>
 #include <sonark/export/wave_rate_choices.h>
+
+#include <tarnell/tests/temp_dir.h>
 
 #include <string>
 #include <vector>
@@ -34,6 +37,8 @@ TEST(ConversionTypes, TableLookups) {
 }
 
 TEST(ConversionTypes, OnlyWaveIsAvailableWithoutEncoderLibraries) {
+  TempDir nothing;
+  sonark::internal::SetMP3EncoderFolder(nothing.File("").c_str());
   DetermineConvertersAvailable(kNoEncoder, nullptr);
   int flags[2] = {-1, -1};
   int count = 0;
@@ -55,7 +60,11 @@ TEST(ConversionTypes, OnlyWaveIsAvailableWithoutEncoderLibraries) {
 
   EXPECT_EQ(NewCConv2FileObj(fctMP3, -1), nullptr);
   EXPECT_EQ(platform::last_error(), sonark::kErrConverterUnavailable);
-  EXPECT_EQ(NewCConv2FileObj(fctMP3, 0), nullptr);
+  // A converter asked for by its encoder is made; it fails only when it is used.
+  CConv2FileObj* lame = NewCConv2FileObj(fctMP3, 0);
+  ASSERT_NE(lame, nullptr);
+  held = lame;
+  DeleteRefObject(&held);
   EXPECT_EQ(NewCConv2FileObj(fctNone, 0), nullptr);
 
   // Without an encoder a wave source has nothing to become.
@@ -63,6 +72,7 @@ TEST(ConversionTypes, OnlyWaveIsAvailableWithoutEncoderLibraries) {
   EXPECT_EQ(DetermineTargetConversion("/music/song.mp3"), fctWave);
   EXPECT_EQ(DetermineTargetConversion("/music/song"), fctWave);
   EXPECT_EQ(DetermineTargetConversion("/music/take.wav/song"), fctWave);
+  sonark::internal::SetMP3EncoderFolder(nullptr);
 }
 
 TEST(ConversionTypes, DefaultTitleIsTheFileNameWithoutExtension) {
