@@ -53,9 +53,10 @@ void CConv2FileObj::GetTargetFormatStr(char* text, long size, CConv2FileFormat* 
 }
 
 void CConv2FileObj::GetTargetFormat(CConv2FileFormat* target, CConv2FileFormat* source,
-                                    tWAVEFORMATEX* /*wave*/, TMusicInfo* /*info*/,
-                                    ACMObject* /*decoder*/) {
-  if (target != nullptr) target->Copy(source, this, static_cast<uint16_t>(GetFormatType()));
+                                    tWAVEFORMATEX* wave, TMusicInfo* info,
+                                    ACMObject* decoder) {
+  if (target == nullptr) return;
+  target->SmartCopy(static_cast<uint16_t>(GetFormatType()), source, wave, this, info, decoder);
 }
 
 long CConv2FileObj::GetDesiredBufferSize() { return -1; }
