@@ -340,6 +340,13 @@ int RunRender(int argc, char** argv) {
     }
     SweepLeftovers(FolderOf(target.Resolved()));
   } else {
+    // The track files are named after OUT; a device or FIFO there would put them among the
+    // devices.
+    struct stat info {};
+    if (stat(options.out.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      Report(options.out, "is not a file; --split names its track files after a file's name");
+      return kExitFailure;
+    }
     SweepLeftovers(FolderOf(options.out));
   }
   // From here on a signal must go through the cleanup below: one that killed the process

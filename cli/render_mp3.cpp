@@ -47,8 +47,13 @@ uint32_t DefaultRate(int version) { return version == 1 ? 44100 : version == 0 ?
 }  // namespace
 
 CConv2MP3* NewMp3Converter(std::string* error) {
-  CConv2FileFormat settings(kWaveFormatMpegLayer3);
-  DetermineConvertersAvailable(medLame, &settings);
+  // The libraries are looked for once; every output of a split uses the same one.
+  static const bool looked = [] {
+    CConv2FileFormat settings(kWaveFormatMpegLayer3);
+    DetermineConvertersAvailable(medLame, &settings);
+    return true;
+  }();
+  (void)looked;
   CConv2FileObj* converter = NewCConv2FileObj(fctMP3, -1);
   // Every converter of the MP3 type is a CConv2MP3.
   auto* mp3 = converter != nullptr && converter->GetConversionType() == fctMP3

@@ -122,6 +122,10 @@ TEST_F(SplitRender, WavesHoldTheTracksExactlyWithTheirNamesAndTags) {
   EXPECT_EQ(ReadWave(folder_.File("part - 03 -  .wav")).data.size(), 8820u * 4);
   EXPECT_FALSE(folder_.Exists("part - 01 -  Intro.wav"));
 
+  // Track files are named after a file, never after a device.
+  EXPECT_EQ(folder_.Run({"render", "s.sgp", "/dev/null", "--split"}).status, 1);
+  EXPECT_FALSE(std::filesystem::exists("/dev/null - 01 -  Intro.wav"));
+
   // One separator within the stretch is not enough.
   split = folder_.Run({"render", "s.sgp", "late.wav", "--split", "--from", "400"});
   EXPECT_EQ(split.status, 1);
