@@ -12,12 +12,6 @@ namespace {
 
 constexpr const char* kEncoderKey = "MP3EncoderOptions";
 
-// The encoder's own options (bit rate, mode, VBR and the rest) belong to the MP3 export, which
-// keeps them in the encoder's sub-key beside the codec choice. No encoder library is built in
-// yet, so there is nothing of them to keep.
-void ReadEncoderOptions(CConv2FileFormat* /*encoder*/, CRegKey* /*key*/) {}
-int WriteEncoderOptions(const CConv2FileFormat& /*encoder*/, CRegKey* /*key*/) { return 1; }
-
 }  // namespace
 
 Preferences::Preferences() : tempRecordingDir(RecordingsFolder()), encoder(kWaveFormatMpegLayer3) {
@@ -64,7 +58,9 @@ void Preferences::Load() {
     ReadNumber(*key, "DefaultEncoderType", &defaultEncoderType);
     std::unique_ptr<CRegKey> options(key->GetSubKey(kEncoderKey));
     if (options != nullptr) {
-      ReadEncoderOptions(&encoder, options.get());
+      // The encoder's own options (bit rate, mode, VBR and the rest) lie beside the codec
+      // choice.
+      encoder.ReadPreferences(options.get());
       ReadNumber(*options, "MP3EncoderCodec", &mp3EncoderCodec);
     }
   }
@@ -106,7 +102,7 @@ int Preferences::Save(CRegKey* key) {
   number("DefaultEncoderType", defaultEncoderType);
   std::unique_ptr<CRegKey> options(key->CreateSubKey(kEncoderKey));
   if (options == nullptr) return 0;
-  ok = WriteEncoderOptions(encoder, options.get()) && ok;
+  ok = encoder.WritePreferences(options.get()) && ok;
   ok = options->SetKeyNum("MP3EncoderCodec", mp3EncoderCodec) && ok;
   return ok ? 1 : 0;
 }

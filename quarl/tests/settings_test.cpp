@@ -175,6 +175,7 @@ class SettingsTest : public QObject {
       prefs.recordSettings = _tInitMixer{2, 4, 8192, PcmFormat(44100, 2, 16)};
       prefs.tempDirectory = "/var/tmp/side";  // read back with its '/'
       prefs.mp3EncoderCodec = 1;
+      prefs.encoder.bitrate = 128;
       QCOMPARE(first.Save(), 1);
       first.renderedFiles = {"/out/only"};
       QCOMPARE(first.Save(), 1);
@@ -201,6 +202,7 @@ class SettingsTest : public QObject {
     QCOMPARE(prefs.recordSettings.format.nChannels, uint16_t{2});
     QCOMPARE(prefs.tempDirectory, std::string("/var/tmp/side/"));
     QCOMPARE(prefs.mp3EncoderCodec, 1u);
+    QCOMPARE(prefs.encoder.bitrate, 128u);
     char engine[1100];
     GetTempSndPath(engine, sizeof engine);
     QCOMPARE(std::string(engine), std::string("/var/tmp/side/"));
