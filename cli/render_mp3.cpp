@@ -152,7 +152,9 @@ void PrintMp3Settings(FILE* out, CConv2MP3& converter, const CConv2FileFormat& f
 
 void FillMusicInfo(const TagOptions& tags, const std::string& path, TMusicInfo* info) {
   *info = TMusicInfo();
-  if (tags.title)
+  // An empty title is no title: the MP3 writer would otherwise name the file by the temporary
+  // file it writes.
+  if (tags.title && !tags.title->empty())
     sonark::SetMusicInfoText(info->title, tags.title->c_str());
   else
     CreateDefaultTagTitleString(path.c_str(), info->title, sizeof info->title);

@@ -25,6 +25,6 @@ bool BuildMp3Format(CConv2MP3& converter, const RenderOptions& options, CConv2Fi
 void PrintMp3Settings(FILE* out, CConv2MP3& converter, const CConv2FileFormat& format,
                       const RenderOptions& options);
 
-// The file information of an output at `path` from the tag options: the title defaults to
-// the file's name without its extension.
+// The file information of an output at `path` from the tag options: an absent or empty title
+// becomes the file's name without its extension.
 void FillMusicInfo(const TagOptions& tags, const std::string& path, TMusicInfo* info);
