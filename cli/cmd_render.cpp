@@ -58,7 +58,12 @@ tWAVEFORMATEX ChooseWaveFormat(SessionRootGroup* root, const RenderOptions& opti
 
 std::string Megabytes(double bytes) {
   char text[32];
-  snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  // Small sizes keep enough digits to tell what is needed from what is free.
+  if (bytes < 10e6) {
+    snprintf(text, sizeof text, "%.0f KB", bytes / 1e3);
+  } else {
+    snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  }
   return text;
 }
 

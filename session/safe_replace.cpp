@@ -79,13 +79,21 @@ pid_t LeftoverPid(const char* name) {
   return static_cast<pid_t>(atol(digits));
 }
 
-bool HoldsRiffOrNothing(int folder_fd, const char* name) {
+// What our outputs begin with: a RIFF form (sessions, waves), an ID3v2 tag or an MPEG audio
+// frame (MP3 files).
+bool LooksLikeOurOutput(const unsigned char* head) {
+  return memcmp(head, "RIFF", 4) == 0 || (memcmp(head, "ID3", 3) == 0 && head[3] >= 2 &&
+                                          head[3] <= 4) ||
+         (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0);
+}
+
+bool HoldsOurOutputOrNothing(int folder_fd, const char* name) {
   int fd = openat(folder_fd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
-  char head[4] = {};
+  unsigned char head[4] = {};
   bool ours = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
-              (info.st_size == 0 || (read(fd, head, 4) == 4 && memcmp(head, "RIFF", 4) == 0));
+              (info.st_size == 0 || (read(fd, head, 4) == 4 && LooksLikeOurOutput(head)));
   close(fd);
   return ours;
 }
@@ -175,7 +183,7 @@ int SweepLeftovers(const std::string& folder) {
     if (pid <= 0 || pid == getpid()) continue;
     // A live process, or one we may not signal, may still be writing it.
     if (kill(pid, 0) == 0 || errno != ESRCH) continue;
-    if (!HoldsRiffOrNothing(dirfd(dir), entry->d_name)) continue;
+    if (!HoldsOurOutputOrNothing(dirfd(dir), entry->d_name)) continue;
     if (unlinkat(dirfd(dir), entry->d_name, 0) == 0) ++swept;
   }
   closedir(dir);

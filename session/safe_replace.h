@@ -55,5 +55,6 @@ std::string FolderOf(const std::string& path);
 
 // Deletes temporary files that SafeReplace left in `folder` when its process was killed:
 // names of the form ".NAME.tmp-PID" whose process no longer exists, regular files of this
-// user holding a RIFF file or nothing. Returns how many went.
+// user holding a RIFF file, an MP3 file (an ID3v2 tag or an MPEG frame first) or nothing.
+// Returns how many went.
 int SweepLeftovers(const std::string& folder);

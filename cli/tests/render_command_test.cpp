@@ -330,8 +330,11 @@ TEST_F(RenderCommand, SweepsTheLeftoversOfKilledRenders) {
   WriteBytes(folder_.File(gone), {'R', 'I', 'F', 'F', 0, 0, 0, 0});
   WriteBytes(folder_.File(live), {'R', 'I', 'F', 'F', 0, 0, 0, 0});
   WriteBytes(folder_.File(foreign), {'n', 'o', 't', 'e'});
+  const std::string gone_mp3 = ".old.mp3.tmp-" + std::to_string(dead);
+  WriteBytes(folder_.File(gone_mp3), {'I', 'D', '3', 3, 0, 0, 0, 0});
   ASSERT_EQ(folder_.Run({"render", "s.sgp", "out.wav"}).status, 0);
   EXPECT_FALSE(folder_.Exists(gone));
+  EXPECT_FALSE(folder_.Exists(gone_mp3));
   EXPECT_TRUE(folder_.Exists(live));
   EXPECT_TRUE(folder_.Exists(foreign));
 }
