@@ -4,7 +4,7 @@
 #     the same wave (the encoder does nearly all the work; the aim is at least 0.9x lame's speed);
 #  2. a session of eight such sounds: quarl-cli straight to MP3 against the two steps a user
 #     would otherwise take, quarl-cli to a wave and lame on that (the aim is to beat the two).
-# Both use lame's default quality (-q 3), as the encoder library does.
+# lame runs with the settings quarl-cli uses: stereo (not joint) and its default quality -q 3.
 #
 #   bench/mp3_export_peers.sh [build-dir] [minutes]
 set -euo pipefail
@@ -19,7 +19,7 @@ sox -n -r 44100 -b 16 -c 2 "$single" synth "$seconds" pinknoise synth "$seconds"
 
 measure "$cli" render "$work/single.sgp" "$work/ours1.mp3" --bitrate 192
 ours1_s=$elapsed ours1_kb=$peak_kb
-measure lame --quiet -b 192 -q 3 "$single" "$work/lame1.mp3"
+measure lame --quiet -b 192 -m s -q 3 "$single" "$work/lame1.mp3"
 lame1_s=$elapsed lame1_kb=$peak_kb
 rm -f "$work"/*.mp3 "$single"
 
@@ -33,7 +33,7 @@ measure "$cli" render "$work/eight.sgp" "$work/ours8.mp3" --bitrate 192
 ours8_s=$elapsed ours8_kb=$peak_kb
 measure "$cli" render "$work/eight.sgp" "$work/mix.wav"
 wave_s=$elapsed
-measure lame --quiet -b 192 -q 3 "$work/mix.wav" "$work/lame8.mp3"
+measure lame --quiet -b 192 -m s -q 3 "$work/mix.wav" "$work/lame8.mp3"
 lame8_s=$elapsed
 two_s=$(awk -v a="$wave_s" -v b="$lame8_s" 'BEGIN { printf "%.2f", a + b }')
 
@@ -41,7 +41,7 @@ megabytes() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 echo "one ${minutes}-min stereo 44.1 kHz sound to MP3, 192 kbit/s CBR"
 printf '  %-36s %8s x real time %8s s %8s MB peak\n' \
   "quarl-cli render" "$(times_real "$ours1_s")" "$ours1_s" "$(megabytes "$ours1_kb")" \
-  "lame -b 192" "$(times_real "$lame1_s")" "$lame1_s" "$(megabytes "$lame1_kb")"
+  "lame -b 192 -m s" "$(times_real "$lame1_s")" "$lame1_s" "$(megabytes "$lame1_kb")"
 echo "  ours / lame speed: $(ratio "$lame1_s" "$ours1_s")   (aim >= 0.9)"
 echo "eight ${minutes}-min sounds to MP3, 192 kbit/s CBR"
 printf '  %-36s %8s x real time %8s s\n' \

@@ -218,10 +218,10 @@ SONARK_API void GetMP3EncoderNamesAndAvailablity(char** names, unsigned size, in
           std::lock_guard<std::mutex> hold(g_lock);
           version = VersionText(g_handles[i]);
         }
-        if (!version.empty()) name += " (" + version + ")";
+        if (!version.empty()) name.append(" (").append(version).append(")");
       } else {
         usable = 0;
-        name += " " + LoadText("IDS_STRING_NOT_AVAILABLE");
+        name.append(" ").append(LoadText("IDS_STRING_NOT_AVAILABLE"));
       }
     }
     if (names != nullptr) CopyCut(names[i], i < kLibraryCount ? size : std::min(size, 64u), name);
