@@ -14,15 +14,17 @@ int UsageError(const std::string& what) {
   return kExitUsage;
 }
 
+// A number option: its range, and the field of `Owner` it sets (null: read apart).
+template <typename Owner>
 struct NumberOption {
   const char* name;
   long low;
   long high;
-  long RenderOptions::*field;
+  long Owner::*field;
   const char* expected;
 };
 
-constexpr NumberOption kNumberOptions[] = {
+constexpr NumberOption<RenderOptions> kNumberOptions[] = {
     {"--from", 0, 0x7FFFFFFF, &RenderOptions::from, "milliseconds from 0"},
     {"--to", 0, 0x7FFFFFFF, &RenderOptions::to, "milliseconds from 0"},
     {"--rate", 8000, 48000, &RenderOptions::rate, "8000 to 48000"},
@@ -31,17 +33,9 @@ constexpr NumberOption kNumberOptions[] = {
     {"--year", 1000, 3000, nullptr, "1000 to 3000"},
 };
 
-struct Mp3NumberOption {
-  const char* name;
-  long low;
-  long high;
-  long Mp3Options::*field;
-  const char* expected;
-};
-
 // The bit rates reach over every MPEG version's table; a rate between the table's steps is
 // rounded to the nearest one of the version, as the export dialog's lists do.
-constexpr Mp3NumberOption kMp3Options[] = {
+constexpr NumberOption<Mp3Options> kMp3Options[] = {
     {"--preset", 1, 10, &Mp3Options::preset, "1 to 10"},
     {"--bitrate", 8, 320, &Mp3Options::bitrate, "8 to 320 kbit/s"},
     {"--vbr", 0, 9, &Mp3Options::vbr, "quality 0 (best) to 9"},
@@ -250,12 +244,12 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions* options) {
     } else {
       std::string error;
       bool known = false;
-      for (const Mp3NumberOption& o : kMp3Options)
+      for (const NumberOption<Mp3Options>& o : kMp3Options)
         if (strcmp(arg, o.name) == 0) {
           known = true;
           error = TakeNumber(args, arg, o.low, o.high, o.expected, &(options->mp3.*o.field));
         }
-      for (const NumberOption& o : kNumberOptions)
+      for (const NumberOption<RenderOptions>& o : kNumberOptions)
         if (strcmp(arg, o.name) == 0) {
           known = true;
           long* field = o.field ? &(options->*o.field) : &options->tags.year;

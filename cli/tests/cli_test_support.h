@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +142,20 @@ class Folder {
   }
 
   Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+
+  // Runs quarl-cli with files limited to `bytes`: a write past that fails as on a full disk.
+  Result RunWithFileSizeLimit(const std::vector<std::string>& args, long bytes) {
+    rlimit old_limit{};
+    if (getrlimit(RLIMIT_FSIZE, &old_limit) != 0) return Result{};
+    rlimit small = old_limit;
+    small.rlim_cur = static_cast<rlim_t>(bytes);
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const pid_t pid = Start(args);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, SIG_DFL);
+    return Wait(pid);
+  }
 
  private:
   std::string OutPath() const { return base_ + "/output/out-" + std::to_string(runs_); }

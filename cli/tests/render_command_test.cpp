@@ -279,16 +279,7 @@ TEST_F(RenderCommand, ARefusedWriteFailsAndLeavesNoPartialFile) {
   const long data_end = 46 + 66150 * 4;  // headers and the sound data, before the INFO list
   for (long limit : {data_end / 2, data_end + 10}) {
     SCOPED_TRACE(limit);
-    rlimit old_limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    rlimit small = old_limit;
-    small.rlim_cur = static_cast<rlim_t>(limit);
-    signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const pid_t pid = folder_.Start({"render", "s.sgp", "out.wav"});
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    signal(SIGXFSZ, SIG_DFL);
-    Result render = folder_.Wait(pid);
+    Result render = folder_.RunWithFileSizeLimit({"render", "s.sgp", "out.wav"}, limit);
     EXPECT_EQ(render.status, 1) << render.err;
     EXPECT_EQ(CountLines(render.err), 1) << render.err;
     EXPECT_TRUE(Contains(render.err, "partial file deleted")) << render.err;

@@ -1,6 +1,5 @@
 #include <cli/tests/export_test_support.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cmath>
 
@@ -166,16 +165,7 @@ TEST_F(Mp3Render, ARefusedWriteFailsAndLeavesNoPartialFile) {
   const long whole = static_cast<long>(ReadBytes(folder_.File("probe.mp3")).size());
   for (long limit : {8000L, whole - 100}) {
     SCOPED_TRACE(limit);
-    rlimit old_limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    rlimit small = old_limit;
-    small.rlim_cur = static_cast<rlim_t>(limit);
-    signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const pid_t pid = folder_.Start({"render", "s.sgp", "out.mp3"});
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    signal(SIGXFSZ, SIG_DFL);
-    Result render = folder_.Wait(pid);
+    Result render = folder_.RunWithFileSizeLimit({"render", "s.sgp", "out.mp3"}, limit);
     EXPECT_EQ(render.status, 1) << render.err;
     EXPECT_EQ(CountLines(render.err), 1) << render.err;
     EXPECT_TRUE(Contains(render.err, "partial file deleted")) << render.err;

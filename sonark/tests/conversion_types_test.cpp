@@ -7,6 +7,7 @@
 #include <sonark/export/conversion_types.h>
 #include <sonark/export/mp3_encoders.h>
 #include <sonark/export/wave_rate_choices.h>
+#include <sonark/tests/choice_list_test_support.h>
 
 #include <tarnell/tests/temp_dir.h>
 
@@ -114,26 +115,6 @@ TEST(ConversionTypes, BaseConverterConvertsNothing) {
   DeleteRefObject(&held);
 }
 
-// What a drop-down list does, in memory.
-class ListOfTexts : public CChoiceList {
- public:
-  int AddItem(const char* text) override {
-    items.emplace_back(text);
-    return static_cast<int>(items.size()) - 1;
-  }
-  int Count() override { return static_cast<int>(items.size()); }
-  void SetSelectedIndex(int index) override {
-    selected = index >= 0 && index < Count() ? index : kNoSelection;
-  }
-  int SelectedIndex() override { return selected; }
-  void Clear() override {
-    items.clear();
-    selected = kNoSelection;
-  }
-
-  std::vector<std::string> items;
-  int selected = kNoSelection;
-};
 
 TEST(WaveRateChoices, ListSelectAndReadBack) {
   ListOfTexts list;

@@ -3,6 +3,7 @@
 #include <sonark/export/conv_mp3.h>
 #include <sonark/export/mp3_choices.h>
 #include <sonark/export/mp3_settings.h>
+#include <sonark/tests/choice_list_test_support.h>
 #include <tarnell/reg_key.h>
 #include <tarnell/tests/temp_dir.h>
 
@@ -352,20 +353,6 @@ TEST_F(Mp3Preferences, RoundTripAndPartialKeys) {
 }
 
 // A list that records what the helpers put in and select.
-struct FakeList : CChoiceList {
-  std::vector<std::string> items;
-  int selected = kNoSelection;
-  int AddItem(const char* text) override {
-    items.emplace_back(text);
-    return static_cast<int>(items.size()) - 1;
-  }
-  int Count() override { return static_cast<int>(items.size()); }
-  void SetSelectedIndex(int index) override {
-    selected = index >= 0 && index < Count() ? index : kNoSelection;
-  }
-  int SelectedIndex() override { return selected; }
-  void Clear() override { items.clear(), selected = kNoSelection; }
-};
 
 struct FakeSlider : CSliderControl {
   int low = -1, high = -1, position = -1;
@@ -390,7 +377,7 @@ TEST(Mp3Choices, ListsFollowTheEncoderAndTheVersion) {
   Conv<CBladeConv2MP3> blade;
   CConv2FileFormat f = Mp3();
 
-  FakeList modes;
+  ListOfTexts modes;
   LoadStringsMP3Modes(&modes, lame.p);
   EXPECT_EQ(modes.items,
             (std::vector<std::string>{"Stereo", "Joint stereo", "Dual channel", "Mono"}));
@@ -405,7 +392,7 @@ TEST(Mp3Choices, ListsFollowTheEncoderAndTheVersion) {
   EXPECT_EQ(f.mode, 3);
   EXPECT_EQ(f.nChannels, 1);
 
-  FakeList versions;
+  ListOfTexts versions;
   LoadStringsMP3Versions(&versions, blade.p);
   EXPECT_EQ(versions.items, std::vector<std::string>{"MPEG 1"});
   versions.Clear();
@@ -415,7 +402,7 @@ TEST(Mp3Choices, ListsFollowTheEncoderAndTheVersion) {
   GetMP3VersionValue(&versions, lame.p, &f);
   EXPECT_EQ(f.mpegVersion, 2);
 
-  FakeList tags;
+  ListOfTexts tags;
   LoadStringsMP3TagTypes(&tags);
   ASSERT_EQ(tags.items.size(), 3u);
   f.id3TagType = ttNone;
@@ -423,7 +410,7 @@ TEST(Mp3Choices, ListsFollowTheEncoderAndTheVersion) {
   EXPECT_EQ(tags.selected, 2);
 
   // Bit rates: the MPEG-2 table from the top; a rate beyond it goes to the nearest end.
-  FakeList rates;
+  ListOfTexts rates;
   LoadStringsMP3Bitrates(&rates, &f);
   ASSERT_EQ(rates.items.size(), 13u);
   EXPECT_EQ(rates.items.front(), "160 kbit/s");
@@ -439,7 +426,7 @@ TEST(Mp3Choices, ListsFollowTheEncoderAndTheVersion) {
   f.minBitrate = 32;
   f.maxBitrate = 64;
   f.abrBitrate = 48;
-  FakeList mins, maxs;
+  ListOfTexts mins, maxs;
   FakeField abr;
   LoadStringsMP3MinBitrates(&mins, &f);
   LoadStringsMP3MaxBitrates(&maxs, &f);
@@ -501,7 +488,7 @@ TEST(Mp3Choices, SlidersAndTheirTexts) {
   SetMP3UserSettingsString(&label, blade.p, &f);
   EXPECT_EQ(label.text, "MPEG 1 Layer 3, 128 kbit/s, Stereo");
 
-  FakeList encoders;
+  ListOfTexts encoders;
   LoadStringsMP3Encoders(&encoders);
   ASSERT_EQ(encoders.Count(), 3);
   SetMP3EncoderValue(&encoders, medBlade);
