@@ -41,6 +41,10 @@ for f in "$bin/quarl" "$bin/quarl-cli" "$libdir/libplatform.so" "$libdir/libtarn
     "$share/mime/packages/tessel-session.xml"; do
   [ -s "$f" ] || fail "not installed: ${f#"$prefix"/}"
 done
+source=$(cd "$(dirname "$0")/.." && pwd)
+if [ -e "$source/quarl/resources/help.html" ] && [ ! -s "$share/tessel/help.html" ]; then
+  fail "the help page was not installed"
+fi
 # The encoder stand-ins of the engine's tests stay in the build.
 if find "$prefix" -name 'libbladeenc.so' | grep -q .; then fail "a test encoder was installed"; fi
 
