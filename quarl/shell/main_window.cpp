@@ -332,6 +332,7 @@ void MainWindow::SetCommandContextSource(std::function<CommandContext()> source)
 CommandContext MainWindow::CurrentContext() const {
   CommandContext context = context_source_ ? context_source_() : CommandContext{};
   context.busy = context.busy || busy_;
+  context.playing = context.playing || playing_;
   context.realAudioAvailable = context.realAudioAvailable && RealAudioLibraryPresent();
   return context;
 }
@@ -376,6 +377,8 @@ void MainWindow::busyEnd() {
   toolbar_->setEnabled(true);
   menuBar()->setEnabled(true);
   if (centralWidget() != nullptr) centralWidget()->setEnabled(true);
+  // Disabling the time line took its focus away; its keys work again at once.
+  if (focusProxy() != nullptr) focusProxy()->setFocus();
   refreshToolbar();
   emit busyEnded();
 }
@@ -413,6 +416,7 @@ void MainWindow::updateTitle() {
 }
 
 void MainWindow::setPlaying(bool playing) {
+  playing_ = playing;
   QAction* play = Command(command::kPlay);
   SetLabel(play, Text(playing ? "IDS_STOP" : "IDS_PLAY"));
   play->setIcon(ToolbarIcon(playing ? ToolbarPicture::kStopSquare : ToolbarPicture::kPlayTriangle));

@@ -96,5 +96,6 @@ class MainWindow : public QMainWindow {
   std::function<bool()> may_close_;
   QList<QAction*> timeline_keys_;
   bool busy_ = false;
+  bool playing_ = false;
   bool refresh_queued_ = false;
 };

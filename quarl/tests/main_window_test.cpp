@@ -125,6 +125,8 @@ class MainWindowTest : public QObject {
     window.SetCommandContextSource([&] { return context; });
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.busyBegin("Loading", false);
+    window.busyEnd();
     QCOMPARE(QApplication::focusWidget(), timeline);
 
     const QKeySequence enter(Qt::Key_Return);
