@@ -1,5 +1,6 @@
 #include <quarl/shell/app_settings.h>
 #include <quarl/shell/commands.h>
+#include <quarl/shell/file_commands.h>
 #include <quarl/shell/main_window.h>
 #include <quarl/shell/program.h>
 #include <quarl/shell/program_mixer.h>
@@ -10,13 +11,14 @@
 #include <quarl/timeline/background_tasks.h>
 #include <quarl/timeline/timeline_atoms.h>
 #include <quarl/timeline/timeline_view.h>
-#include <sonark/model/playlist.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
@@ -28,10 +30,24 @@
 namespace {
 
 constexpr long kRestartNearEndMs = 250;
-// A playlist named at start-up is laid out one entry per lane until the import wizard takes it.
-constexpr int kLaneHeight = 72;
 // How long a grab waits for the file to load.
 constexpr int kGrabLoadTimeoutMs = 60000;
+
+// The File menu (the one holding Exit) and the item the recent sessions go before: the
+// separator above Exit when there is one, else Exit itself.
+QMenu* FileMenuOf(MainWindow* window, QAction** anchor) {
+  QAction* exit = window->Command(command::kExit);
+  *anchor = exit;
+  for (QAction* top : window->menuBar()->actions()) {
+    QMenu* menu = top->menu();
+    if (menu == nullptr || !menu->actions().contains(exit)) continue;
+    const QList<QAction*> items = menu->actions();
+    const qsizetype at = items.indexOf(exit);
+    if (at > 0 && items[at - 1]->isSeparator()) *anchor = items[at - 1];
+    return menu;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -84,14 +100,14 @@ bool Program::Start() {
   });
   connect(view_, &TimelineView::ZoomChanged, window, &MainWindow::refreshToolbar);
   connect(view_, &TimelineView::TaskFailedWith, window,
-          [this, window](const QString& key, const QString& detail) {
+          [this](const QString& key, const QString& detail) {
             const QString text = Text(key.toUtf8().constData()) +
                                  (detail.isEmpty() ? QString() : "\n" + detail);
             if (grab_) {
               std::fprintf(stderr, "quarl: %s\n", text.toUtf8().constData());
               grab_failed_ = true;
-            } else {
-              QMessageBox::warning(window, Text("ProgramName"), text);
+            } else if (files_ != nullptr) {
+              files_->UseDialogs().warn(text);
             }
           });
   window->SetCommandStates([this](int id) { return CommandEnabled(id); });
@@ -112,12 +128,11 @@ bool Program::Start() {
   });
   on(command::kCollapse, [this] { view_->LeaveGroup(); });
   on(command::kExpand, [this] { view_->ViewGroup(); });
-  on(command::kNewSession, [this] {
-    view_->NewSession();
-    view_->SetZoom(20);
-    view_->ScrollToTime(0);
-  });
   on(command::kExit, [window] { window->close(); });
+  QAction* anchor = nullptr;
+  QMenu* file_menu = FileMenuOf(window, &anchor);
+  files_ = std::make_unique<FileCommands>(window, view_, &settings, file_menu, anchor);
+  files_->Connect();
 
   mixer_signals_ = std::make_unique<MixerSignals>();
   connect(mixer_signals_.get(), &MixerSignals::playModeChanged, window,
@@ -131,7 +146,6 @@ bool Program::Start() {
   CreateProgramMixer(settings, view_->Root(), mixer_signals_.get());
   view_->SetRenderMixer(TheProgramMixer());
 
-  recent_ = RebuildRecentList(settings.recentFiles);
   window->refreshToolbar();
 
   QScreen* screen = QGuiApplication::primaryScreen();
@@ -170,7 +184,7 @@ void Program::OpenFirstDocument() {
         OpenSession(file);
         break;
       case StartFileKind::kSound:
-        AddSound(file, 0);
+        files_->AddFile(file, 0, 0);
         break;
       default:
         std::fprintf(stderr, "quarl: cannot open %s: not a session or a sound file\n", file.c_str());
@@ -182,7 +196,8 @@ void Program::OpenFirstDocument() {
   if (settings.firstTime) {
     const std::string example = ExampleSessionPath();
     OpenSession(example);
-    AddToRecent(example);
+    files_->Recent().Add(example);
+    files_->RefreshRecentMenu();
     // When the load is over the example plays once, and the first run is behind us.
     first_run_pending_ = true;
     connect(window_.get(), &MainWindow::busyEnded, this, [this] {
@@ -198,50 +213,28 @@ void Program::OpenFirstDocument() {
   switch (ClassifyStartFile(file)) {
     case StartFileKind::kSession:
       OpenSession(file);
-      AddToRecent(file);
+      files_->Recent().Add(file);
+      files_->RefreshRecentMenu();
       view_->SetModified(true);
       view_->SetModified(false);
       break;
     case StartFileKind::kSound:
-      AddSound(file, 0);
+      files_->AddFile(file, 0, 0);
       break;
-    case StartFileKind::kPlaylist: {
-      CPlaylist playlist;
-      if (!playlist.LoadFromFile(file.c_str(), true)) break;
-      for (int i = 0; i < playlist.NumEntries(); ++i) {
-        BackgroundTask task;
-        task.type = TaskType::kAddFromPlaylist;
-        task.path = playlist.Index(i);
-        task.top = i * kLaneHeight;
-        view_->Tasks().Queue(std::move(task));
-      }
+    case StartFileKind::kPlaylist:
+      files_->ImportPlaylistAt(file, 0, 0);
       break;
-    }
     case StartFileKind::kNothing:
       break;
   }
 }
 
 void Program::OpenSession(const std::string& path) {
-  view_->SetSessionPath(path);
+  // The session takes the path once it has loaded: a failed open stays unnamed.
   BackgroundTask task;
   task.type = TaskType::kOpenSession;
   task.path = path;
   view_->Tasks().Queue(std::move(task));
-}
-
-void Program::AddSound(const std::string& path, long start) {
-  BackgroundTask task;
-  task.type = TaskType::kAddSound;
-  task.path = path;
-  task.startTime = start;
-  view_->Tasks().Queue(std::move(task));
-}
-
-void Program::AddToRecent(const std::string& path) {
-  recent_.erase(std::remove(recent_.begin(), recent_.end(), path), recent_.end());
-  recent_.insert(recent_.begin(), path);
-  if (recent_.size() > kRecentFileCount) recent_.resize(kRecentFileCount);
 }
 
 bool Program::CommandEnabled(int id) {
@@ -259,10 +252,8 @@ bool Program::CommandEnabled(int id) {
       return view_->CanExpand();
     case command::kPlay:
       return view_->Root() != nullptr && view_->Root()->GetAtom(0, nullptr) != nullptr;
-    case command::kOpenSession:
-    case command::kAddSound:
     case command::kRecord:
-      // Their dialogs come with the window's full set of commands.
+      // The record dialog comes later.
       return false;
     default:
       return true;
@@ -326,13 +317,12 @@ void Program::Shutdown() {
                                         normal.bottom() + 1};
     }
   }
+  if (files_ != nullptr) files_->Recent().Store(&settings.recentFiles);
+  files_.reset();
   DeleteProgramMixer();
   // The window owns the view, which ends its task thread and frees the session.
   window_.reset();
   view_ = nullptr;
   if (grab_) return;
-  for (size_t i = 0; i < settings.recentFiles.size(); ++i) {
-    settings.recentFiles[i] = i < recent_.size() ? recent_[i] : std::string();
-  }
   settings.Save();
 }

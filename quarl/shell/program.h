@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class FileCommands;
 class MainWindow;
 class MixerSignals;
 class TimelineView;
@@ -37,6 +38,8 @@ class Program : public QObject {
 
   MainWindow* Window() const { return window_.get(); }
   TimelineView* View() const { return view_; }
+  // The file commands (save prompt, open, save, exports, recent sessions, dropped files).
+  FileCommands* Files() const { return files_.get(); }
 
  public slots:
   // Play or stop the session from the play cursor.
@@ -45,8 +48,6 @@ class Program : public QObject {
  private:
   void OpenFirstDocument();
   void OpenSession(const std::string& path);
-  void AddSound(const std::string& path, long start);
-  void AddToRecent(const std::string& path);
   void Shutdown();
   bool CommandEnabled(int id);
   int Grab();
@@ -56,7 +57,7 @@ class Program : public QObject {
   std::unique_ptr<MainWindow> window_;
   TimelineView* view_ = nullptr;  // owned by the window
   std::unique_ptr<MixerSignals> mixer_signals_;
-  std::vector<std::string> recent_;
+  std::unique_ptr<FileCommands> files_;
   bool first_run_pending_ = false;
   bool shut_down_ = false;
   bool grab_failed_ = false;  // the file to draw could not be opened

@@ -6,10 +6,13 @@
 #include <sonark/error_messages.h>
 #include <sonark/errors.h>
 #include <sonark/export/conv_file_format.h>
+#include <sonark/export/conv_mp3.h>
 #include <sonark/export/conv_wave_file.h>
+#include <sonark/export/conversion_types.h>
 #include <sonark/load/initial_load.h>
 #include <sonark/load/music_info.h>
 #include <sonark/mixer/pcm_mixer.h>
+#include <sonark/model/session_report.h>
 #include <sonark/render/buffer_format.h>
 #include <sys/stat.h>
 #include <tarnell/errors.h>
@@ -31,6 +34,8 @@ constexpr unsigned long kSessionForm = tarnell::FourCC("sess");
 constexpr unsigned long kWaveForm = tarnell::FourCC("WAVE");
 constexpr unsigned long kMpegForm = tarnell::FourCC("RMP3");
 constexpr long kSoundBufferMs = 2000;
+// The software text of a wave's information list and the encoder field of an MP3's tags.
+constexpr const char* kSoftwareText = "Tessel";
 
 enum class FileKind { kUnreadable, kUnknown, kSession, kSound };
 
@@ -77,6 +82,7 @@ const char* DefaultTextKey(const BackgroundTask& task) {
     case TaskType::kSaveSession:
       return task.group ? "IDS_SAVING_GROUP" : "IDS_SAVING";
     case TaskType::kRenderWave:
+    case TaskType::kRenderMp3:
       return "IDS_RENDERING";
     default:
       return "IDS_LOADING";
@@ -101,9 +107,49 @@ class MissingSounds {
   std::string list_;
 };
 
-// Hands the mixer's blocks to the wave writer and stops the mix once the task is cancelled.
+// Where the mix of `group` ends: the furthest end of its members. (The group's own length is
+// its extent from the first member's start, which would cut the end off a mix from 0.)
+long MixEnd(CSoundGroup* group) {
+  long end = 0;
+  group->Lock();
+  long offset = 0;
+  for (int i = 0; CAudioAtom* member = group->GetAtom(i, &offset); ++i)
+    end = std::max(end, offset + member->Length(0));
+  group->Unlock();
+  return end;
+}
+
+// Gives every atom of the tree without an envelope the default one that a load would give it,
+// so that a session saved, opened and saved again is the same file.
+void GiveDefaultMaps(CAudioAtom* atom, int depth = 0) {
+  if (atom == nullptr || depth > kMaxTreeDepth) return;
+  atom->Lock();
+  if (atom->GetSrcMap()->NumEvents(-1) == 0)
+    atom->GetSrcMap()->SetDefaultMap(atom->Length(0), kMapAll);
+  atom->Unlock();
+  if (atom->Type() != kAtomTypeGroup) return;
+  auto* group = static_cast<CSoundGroup*>(atom);
+  group->Lock();
+  for (int i = 0; CAudioAtom* member = group->GetAtom(i, nullptr); ++i)
+    GiveDefaultMaps(member, depth + 1);
+  group->Unlock();
+}
+
+// The records a salvaging open left out, one a line.
+std::string DescribeSkips(const sonark::SessionLoadReport& report) {
+  std::string text;
+  for (const sonark::SessionSkip& skip : report.skipped) {
+    text += "\n";
+    text += skip.group.empty() ? std::string("top level") : skip.group;
+    if (!skip.name.empty()) text += ": \"" + skip.name + "\"";
+    text += ": " + (skip.detail.empty() ? sonark::DescribeErrorCode(skip.code) : skip.detail);
+  }
+  return text;
+}
+
+// Hands the mixer's blocks to the converter and stops the mix once the task is cancelled.
 struct RenderSink {
-  CConv2WaveFile* writer;
+  CConv2FileObj* writer;
   const std::atomic<bool>* cancel;
   unsigned long error = 0;
   bool failed = false;
@@ -203,6 +249,7 @@ int BackgroundTasks::Progress() const {
       break;
     }
     case TaskType::kRenderWave:
+    case TaskType::kRenderMp3:
       percent = render_mixer_ != nullptr ? render_mixer_->GetPercentageMixedToFile() : 0.0;
       break;
     case TaskType::kNone:
@@ -283,6 +330,7 @@ void BackgroundTasks::Run(BackgroundTask& task) {
       SaveSession(task);
       break;
     case TaskType::kRenderWave:
+    case TaskType::kRenderMp3:
       Render(task);
       break;
     case TaskType::kNone:
@@ -367,6 +415,7 @@ void BackgroundTasks::OpenSession(BackgroundTask& task) {
   AtomRef<SessionRootGroup> root(host_->NewRoot());
   RefPtr<CFileObj> file(new CFileObj());
   MissingSounds missing;
+  sonark::SessionLoadReport report;
   const FileKind kind = KindOfFile(task.path);
   unsigned long code =
       kind == FileKind::kUnreadable ? static_cast<unsigned long>(ENOENT) : tarnell::kErrNotRiff;
@@ -379,6 +428,7 @@ void BackgroundTasks::OpenSession(BackgroundTask& task) {
     if (ok) load_total_ = static_cast<unsigned long>(root->GetSavedSize(&riff));
     {
       MapCombiningPause pause;
+      sonark::SessionLoadScope salvage(&report);
       ok = ok && root->Load(&riff, 1, 1, 1, host_->PeakResolution(), &LoadProgress, this) != 0;
     }
     code = platform::last_error();
@@ -397,13 +447,22 @@ void BackgroundTasks::OpenSession(BackgroundTask& task) {
     return;
   }
   root->CombineWithSubMaps(kMapAll, 1);
-  host_->SessionReplaced(root.release(), task.path);
+  if (report.Damaged()) {
+    // What was recovered is not the file: it opens unnamed, and modified, so that it is
+    // saved somewhere else rather than over the damaged file (or lost without a word).
+    host_->SessionReplaced(root.release(), "");
+    host_->ContentChanged();
+    host_->TaskFailed("IDS_SESSION_SALVAGED", task.path + ": " + DescribeSkips(report));
+  } else {
+    host_->SessionReplaced(root.release(), task.path);
+  }
   if (!missing.List().empty()) host_->TaskFailed("IDS_PROBLEM_LOADING", missing.List());
 }
 
 void BackgroundTasks::SaveSession(BackgroundTask& task) {
   const bool whole_session = !task.group;
   CSoundGroup* group = whole_session ? host_->Root() : task.group.get();
+  GiveDefaultMaps(group);
   save_estimate_ = group->SaveSize(1);
   // A save killed earlier (the program's or quarl-cli's) may have left its temporary file.
   SweepLeftovers(FolderOf(task.path));
@@ -412,71 +471,111 @@ void BackgroundTasks::SaveSession(BackgroundTask& task) {
     if (!Cancelled()) host_->TaskFailed("IDS_SAVE_ERROR", task.path + ": " + error);
     return;
   }
-  if (whole_session) host_->SessionSaved(task.path);
+  if (whole_session) {
+    saves_completed_.fetch_add(1);
+    host_->SessionSaved(task.path);
+  }
 }
 
 void BackgroundTasks::Render(BackgroundTask& task) {
   CSoundGroup* group = task.group ? task.group.get() : host_->Root();
+  const bool mp3 = task.type == TaskType::kRenderMp3;
+  const char* failed_key = mp3 ? "IDS_RENDER_MP3_ERROR" : "IDS_RENDER_ERROR";
+  // The wave's format, or the PCM the encoder takes (16 bits at the MP3's rate and channels).
   tWAVEFORMATEX format = task.format;
-  if (format.nSamplesPerSec == 0) {
-    format = group->BestFormat();
-    format.wBitsPerSample = 16;
+  CConv2FileFormat target_format(mp3 ? kWaveFormatMpegLayer3 : kWaveFormatPcm);
+  RefPtr<CConv2FileObj> writer;
+  TMusicInfo info;
+  char title[TMusicInfo::kTextSize];
+  CreateDefaultTagTitleString(task.path.c_str(), title, sizeof title);
+  sonark::SetMusicInfoText(info.title, title);
+  if (mp3) {
+    CConv2FileObj* converter = NewCConv2FileObj(fctMP3, -1);
+    if (converter == nullptr || converter->GetConversionType() != fctMP3) {
+      if (converter != nullptr) DeleteRefObject(reinterpret_cast<CRefObj**>(&converter));
+      host_->TaskFailed("IDS_NO_MP3_ENCODER", task.path);
+      return;
+    }
+    writer.reset(converter);
+    CConv2FileFormat settings = task.encoder;
+    if (settings.usePreset) {
+      converter->GetFormatFromPreset(&settings, settings.preset, ttUnchanged, sqUnchanged);
+      settings.usePreset = 1;
+    }
+    tWAVEFORMATEX wanted = PcmFormat(settings.nSamplesPerSec, settings.nChannels, 16);
+    converter->GetTargetFormat(&target_format, &settings, &wanted, &info, nullptr);
+    format = PcmFormat(target_format.nSamplesPerSec, target_format.nChannels, 16);
+  } else {
+    if (format.nSamplesPerSec == 0) {
+      format = group->BestFormat();
+      format.wBitsPerSample = 16;
+    }
+    format.wFormatTag = kWaveFormatPcm;
+    format.cbSize = 0;
+    ValidateFormat(&format, kWaveFormatPcm);
+    target_format.nChannels = format.nChannels;
+    target_format.nSamplesPerSec = format.nSamplesPerSec;
+    target_format.wBitsPerSample = format.wBitsPerSample;
+    target_format.CalcBlockAlignNAvgBytesPerSec();
+    writer.reset(new CConv2WaveFile());
   }
-  format.wFormatTag = kWaveFormatPcm;
-  format.cbSize = 0;
-  ValidateFormat(&format, kWaveFormatPcm);
-  CConv2FileFormat target_format(kWaveFormatPcm);
-  target_format.nChannels = format.nChannels;
-  target_format.nSamplesPerSec = format.nSamplesPerSec;
-  target_format.wBitsPerSample = format.wBitsPerSample;
-  target_format.CalcBlockAlignNAvgBytesPerSec();
 
-  // The wave is written beside the target and takes its place only when whole, so a
+  // The file is written beside the target and takes its place only when whole, so a
   // cancelled or failed render never costs the file that was there.
   SafeReplace target(task.path);
   std::string error;
   if (!target.Usable(&error)) {
-    host_->TaskFailed("IDS_RENDER_ERROR", task.path + ": " + error);
+    host_->TaskFailed(failed_key, task.path + ": " + error);
     return;
   }
-  RefPtr<CConv2WaveFile> writer(new CConv2WaveFile());
-  if (!writer->Create(target.TempPath().c_str(), &target_format, &format)) {
-    host_->TaskFailed("IDS_RENDER_ERROR", Describe(task.path, platform::last_error()));
+  // An MP3's tags and header are completed by name after the sound: no FIFO or device.
+  if (mp3 && target.Direct()) {
+    host_->TaskFailed(failed_key, task.path + ": not a regular file");
     return;
   }
+  const char* temp = target.TempPath().c_str();
+  if (!writer->Create(temp, &target_format, &format)) {
+    host_->TaskFailed(failed_key, Describe(task.path, platform::last_error()));
+    return;
+  }
+  unsigned long code = 0;
+  bool ok = !mp3 || writer->ReserveTagSpace() >= 0;
+  if (!ok) code = platform::last_error();
   CPCMMixer* mixer = host_->RenderMixer();
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    render_mixer_ = mixer;
+  if (ok) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      render_mixer_ = mixer;
+    }
+    RenderSink sink{writer.get(), &cancel_};
+    const int mixed = mixer->MixToDataSink(group, &FeedWriter, &sink, &format, MixEnd(group),
+                                           mp3 ? writer->GetDesiredBufferSize() : -1);
+    code = mixed ? sink.error : platform::last_error();
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      render_mixer_ = nullptr;
+    }
+    ok = mixed && !sink.failed && !Cancelled();
   }
-  RenderSink sink{writer.get(), &cancel_};
-  const int mixed = mixer->MixToDataSink(group, &FeedWriter, &sink, &format, group->Length(0), -1);
-  unsigned long code = mixed ? sink.error : platform::last_error();
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    render_mixer_ = nullptr;
-  }
-  bool ok = mixed && !sink.failed && !Cancelled();
   if (ok && writer->EndWriteStream() < 0) {
     code = platform::last_error();
     ok = false;
   }
   if (ok) {
-    TMusicInfo info;
-    char title[TMusicInfo::kTextSize];
-    CreateDefaultTagTitleString(task.path.c_str(), title, sizeof title);
-    sonark::SetMusicInfoText(info.title, title);
     int written = 0;
-    ok = writer->FinalData(nullptr, "Tessel", &written, &info) >= 0 && written;
+    ok = writer->FinalData(mp3 ? temp : nullptr, kSoftwareText, &written, &info) >= 0 && written;
     if (!ok) code = platform::last_error();
   }
   writer->Close();
+  if (ok && mp3 && writer->WriteTag(temp, kSoftwareText, nullptr, &info, nullptr) < 0) {
+    code = platform::last_error();
+    ok = false;
+  }
   writer.reset();
   if (ok && !Cancelled()) {
     if (target.Commit()) return;
     code = static_cast<unsigned long>(errno);
   }
   target.Discard();
-  if (!Cancelled())
-    host_->TaskFailed("IDS_RENDER_ERROR", Describe(task.path, code != 0 ? code : EIO));
+  if (!Cancelled()) host_->TaskFailed(failed_key, Describe(task.path, code != 0 ? code : EIO));
 }

@@ -2,6 +2,7 @@
 
 #include <platform/wave_format.h>
 #include <session/session_file.h>
+#include <sonark/export/conv_file_format.h>
 #include <sonark/model/atom_ref.h>
 #include <sonark/model/sound_group.h>
 
@@ -25,6 +26,7 @@ enum class TaskType : int {
   kOpenSession = 2,
   kSaveSession = 3,
   kRenderWave = 4,
+  kRenderMp3 = 6,
   kAddFromPlaylist = 9,
 };
 
@@ -42,6 +44,8 @@ struct BackgroundTask {
   AtomRef<CSoundGroup> group;
   // Rendering: the wave's format (a rate of 0: the group's best format as 16-bit PCM).
   tWAVEFORMATEX format{};
+  // Rendering MP3: the encoder settings (a preset in use is applied whole).
+  CConv2FileFormat encoder{kWaveFormatMpegLayer3};
 };
 
 // What the tasks need of the time line. Every call comes on the worker thread: the view only
@@ -84,7 +88,10 @@ class TaskHost {
 // The queue, the running task's state and cancel share one task lock; the worker holds it only
 // to take a task and to finish one.
 //
-// Cancel stops a render (the partial wave is deleted, an existing file keeps its old
+// An open salvages a damaged session: what could be read opens as a new, unnamed and modified
+// session (so that a save never writes over the damaged file), and what was left out is told.
+//
+// Cancel stops a render (the partial file is deleted, an existing file keeps its old
 // content), a load (an open leaves a new, empty session; an added sound is not added) and a
 // save (the file on the disk stays as it was).
 class BackgroundTasks {
@@ -113,6 +120,9 @@ class BackgroundTasks {
   bool Cancel();
   // Waits until the queue is empty and the worker done with it; false after `timeoutMs`.
   bool WaitUntilIdle(int timeoutMs);
+  // How many saves of the whole session have gone through, so that a caller can tell whether
+  // the one it queued did.
+  unsigned long SavesCompleted() const { return saves_completed_.load(); }
 
  private:
   void RunQueue();
@@ -145,5 +155,6 @@ class BackgroundTasks {
   std::atomic<unsigned long> load_total_{0};
   std::atomic<long> load_items_{0};
   std::atomic<unsigned long> save_estimate_{0};
+  std::atomic<unsigned long> saves_completed_{0};
   SaveWatch save_watch_;
 };

@@ -9,7 +9,11 @@
 #include <sonark/model/sound_group.h>
 #include <sonark/names.h>
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGridLayout>
+#include <QMimeData>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -155,6 +159,7 @@ TimelineView::TimelineView(QWidget* parent) : QWidget(parent) {
   marker_bar_->SetZoom(zoom_, 1);
   Resized(transform_.ViewportWidth(), transform_.ViewportHeight());
 
+  setAcceptDrops(true);
   tasks_ = std::make_unique<BackgroundTasks>(this);
   tasks_->SetBusyCallback([this](int state) {
     const bool busy = state == 0;
@@ -319,6 +324,48 @@ void TimelineView::keyPressEvent(QKeyEvent* event) {
     default: QWidget::keyPressEvent(event); return;
   }
   RedrawNow();
+}
+
+// ---- dropped files ----
+
+namespace {
+
+QStringList LocalFiles(const QMimeData* data) {
+  QStringList files;
+  if (data == nullptr || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) files << url.toLocalFile();
+  }
+  return files;
+}
+
+}  // namespace
+
+void TimelineView::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && !LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TimelineView::dragMoveEvent(QDragMoveEvent* event) {
+  // Only the bars take files; the ruler and the scroll bars do not.
+  const QPoint at = bar_window_->mapFrom(this, event->position().toPoint());
+  if (!busy_ && bar_window_->rect().contains(at)) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TimelineView::dropEvent(QDropEvent* event) {
+  const QStringList files = LocalFiles(event->mimeData());
+  const QPoint at = bar_window_->mapFrom(this, event->position().toPoint());
+  if (busy_ || files.isEmpty() || !bar_window_->rect().contains(at)) {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+  const long time = std::max(0L, transform_.ToLogicalX(at.x()));
+  const long top = std::max(0L, transform_.ToLogicalY(at.y()));
+  emit FilesDropped(files, time, static_cast<int>(top));
 }
 
 // ---- state ----

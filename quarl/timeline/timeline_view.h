@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <array>
@@ -194,9 +195,15 @@ class TimelineView : public QWidget, public TaskHost {
   void BusyChanged(bool busy);
   // A background task failed: the strings file's key of the message and what failed.
   void TaskFailedWith(const QString& key, const QString& detail);
+  // Local files were dropped on the bars at `time` ms of session time and `top` pixels down.
+  void FilesDropped(const QStringList& paths, long time, int top);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Files from the desktop are taken where they are dropped on the bars.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   friend class TimelineBarWindow;
