@@ -186,6 +186,12 @@ class MainWindowTest : public QObject {
     QCOMPARE(window.Command(command::kMoveLeft)->shortcutContext(), Qt::WidgetWithChildrenShortcut);
     QVERIFY(timeline->actions().contains(window.Command(command::kNextItem)));
     QVERIFY(!timeline->actions().contains(window.Command(command::kPlayKey)));
+    // Shift+Tab arrives as Shift+Backtab: it reaches its command once, not as an ambiguity.
+    QAction* previous = window.Command(command::kPreviousItem);
+    previous->setEnabled(true);
+    QSignalSpy backwards(previous, &QAction::triggered);
+    QTest::keyClick(timeline, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(backwards.count(), 1);
 
     // The wheel zooms: away from the user in, towards the user out.
     QSignalSpy zoomIn(window.Command(command::kZoomIn), &QAction::triggered);
