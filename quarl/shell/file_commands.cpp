@@ -105,8 +105,8 @@ FileCommands::FileCommands(MainWindow* window, TimelineView* view, AppSettings* 
            : answer == QMessageBox::No ? Answer::kNo
                                        : Answer::kCancel;
   };
-  dialogs_.chooseFile = [this](const QString& caption, const QString& folder,
-                               const QString& filter, bool save) {
+  dialogs_.chooseFile = [this](const QString& caption, const QString& folder, const QString& filter,
+                               bool save) {
     return save ? QFileDialog::getSaveFileName(window_, caption, folder, filter)
                 : QFileDialog::getOpenFileName(window_, caption, folder, filter);
   };
@@ -196,8 +196,8 @@ void FileCommands::New() {
 void FileCommands::Open() {
   if (view_->Tasks().Busy() || !PromptToSave()) return;
   prompting_ = true;
-  const QString chosen = dialogs_.chooseFile("Open A Sound Group",
-                                             Folder(settings_->lastGroupDir), kSessionFilter, false);
+  const QString chosen = dialogs_.chooseFile("Open A Sound Group", Folder(settings_->lastGroupDir),
+                                             kSessionFilter, false);
   prompting_ = false;
   if (chosen.isEmpty()) return;
   OpenPath(chosen.toStdString());

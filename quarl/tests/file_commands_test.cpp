@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <tarnell/reg_key.h>
 
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -243,9 +244,9 @@ class FileCommandsTest : public QObject {
     const std::string mp3 = folder_.filePath("drop.mp3").toStdString();
     QVERIFY(wave_test::Run("lame --quiet " + wave_ + " " + mp3));
     const QString playlist = folder_.filePath("list.pls");
-    QVERIFY(wave_test::WriteFile(playlist.toStdString(),
-                                 wave_test::Text("[playlist]\nFile1=" + wave_ +
-                                                 "\nNumberOfEntries=1\nVersion=2\n")));
+    QVERIFY(wave_test::WriteFile(
+        playlist.toStdString(),
+        wave_test::Text("[playlist]\nFile1=" + wave_ + "\nNumberOfEntries=1\nVersion=2\n")));
     Start();
     TimelineView* view = program_->View();
     QMimeData data;
@@ -266,6 +267,22 @@ class FileCommandsTest : public QObject {
       view->Root()->GetAtom(i, &offset);
       QCOMPARE(offset, time);
     }
+  }
+
+  // Help shows our page with the desktop's viewer, and says so when that fails.
+  void helpPage() {
+    Start();
+    QString shown;
+    program_->Files()->UseDialogs().showFile = [&shown](const QString& page) {
+      shown = page;
+      return true;
+    };
+    program_->Window()->Command(command::kHelpTopics)->trigger();
+    QVERIFY2(shown.endsWith("/help.html") && QFileInfo(shown).isFile(), qPrintable(shown));
+    QVERIFY(warnings_.isEmpty());
+    program_->Files()->UseDialogs().showFile = [](const QString&) { return false; };
+    program_->Window()->Command(command::kHelpTopics)->trigger();
+    QCOMPARE(warnings_, QStringList{Text("IDS_MISSING_HELP")});
   }
 
   // Open (Ctrl+O), add (the File menu from the keyboard), play and stop (Space), save

@@ -12,15 +12,15 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGridLayout>
-#include <QMimeData>
-#include <QUrl>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <QToolTip>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
