@@ -18,6 +18,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 
@@ -107,8 +108,16 @@ FileCommands::FileCommands(MainWindow* window, TimelineView* view, AppSettings* 
   };
   dialogs_.chooseFile = [this](const QString& caption, const QString& folder, const QString& filter,
                                bool save) {
-    return save ? QFileDialog::getSaveFileName(window_, caption, folder, filter)
-                : QFileDialog::getOpenFileName(window_, caption, folder, filter);
+    if (!save) return QFileDialog::getOpenFileName(window_, caption, folder, filter);
+    QString selected;
+    QString name = QFileDialog::getSaveFileName(window_, caption, folder, filter, &selected);
+    // A name typed without an extension takes the one of the file type chosen.
+    const int star = selected.indexOf("(*.");
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty() && star >= 0) {
+      const QString rest = selected.mid(star + 2);
+      name += rest.left(rest.indexOf(QRegularExpression("[ ;)]")));
+    }
+    return name;
   };
   dialogs_.warn = [this](const QString& text) {
     QMessageBox::warning(window_, Text("ProgramName"), text);
