@@ -1,4 +1,6 @@
 #include <quarl/shell/app_settings.h>
+#include <quarl/shell/command_context.h>
+#include <quarl/shell/command_states.h>
 #include <quarl/shell/commands.h>
 #include <quarl/shell/file_commands.h>
 #include <quarl/shell/main_window.h>
@@ -10,6 +12,7 @@
 #include <quarl/shell/texts.h>
 #include <quarl/timeline/background_tasks.h>
 #include <quarl/timeline/timeline_atoms.h>
+#include <quarl/timeline/timeline_item.h>
 #include <quarl/timeline/timeline_view.h>
 
 #include <QAction>
@@ -33,20 +36,24 @@ constexpr long kRestartNearEndMs = 250;
 // How long a grab waits for the file to load.
 constexpr int kGrabLoadTimeoutMs = 60000;
 
-// The File menu (the one holding Exit) and the item the recent sessions go before: the
-// separator above Exit when there is one, else Exit itself.
-QMenu* FileMenuOf(MainWindow* window, QAction** anchor) {
-  QAction* exit = window->Command(command::kExit);
-  *anchor = exit;
-  for (QAction* top : window->menuBar()->actions()) {
-    QMenu* menu = top->menu();
-    if (menu == nullptr || !menu->actions().contains(exit)) continue;
-    const QList<QAction*> items = menu->actions();
-    const qsizetype at = items.indexOf(exit);
-    if (at > 0 && items[at - 1]->isSeparator()) *anchor = items[at - 1];
-    return menu;
+// A group that keeps its members where they are put, as the session's own group does.
+class FixedGroup : public CSoundGroup {
+ public:
+  int CanAdjust() override { return 0; }
+  int CanCombine() override { return 0; }
+};
+
+// A new group (one reference) holding copies of the selected atoms at their session times.
+CSoundGroup* SelectionCopies(const std::vector<TimelineItem*>& selection) {
+  CSoundGroup* group = new FixedGroup();
+  for (TimelineItem* item : selection) {
+    CAudioAtom* atom = item->Atom();
+    CAudioAtom* copy = atom != nullptr ? atom->Copy() : nullptr;
+    if (copy == nullptr) continue;
+    copy->Add(group, atom->AbsoluteOffset());
+    DeleteAtom(&copy);
   }
-  return nullptr;
+  return group;
 }
 
 }  // namespace
@@ -110,7 +117,13 @@ bool Program::Start() {
               files_->UseDialogs().warn(text);
             }
           });
-  window->SetCommandStates([this](int id) { return CommandEnabled(id); });
+  window->SetCommandContextSource([this] {
+    CommandContext context = TimelineContext(*view_);
+    ProgramMixer* mixer = TheProgramMixer();
+    context.playing = mixer != nullptr && mixer->Playing();
+    context.realAudioAvailable = RealAudioLibraryPresent();
+    return context;
+  });
 
   auto on = [window](int id, auto slot) {
     QObject::connect(window->Command(id), &QAction::triggered, window, slot);
@@ -128,10 +141,10 @@ bool Program::Start() {
   });
   on(command::kCollapse, [this] { view_->LeaveGroup(); });
   on(command::kExpand, [this] { view_->ViewGroup(); });
+  on(command::kSelectAll, [this] { view_->SelectAll(); });
   on(command::kExit, [window] { window->close(); });
-  QAction* anchor = nullptr;
-  QMenu* file_menu = FileMenuOf(window, &anchor);
-  files_ = std::make_unique<FileCommands>(window, view_, &settings, file_menu, anchor);
+  files_ = std::make_unique<FileCommands>(window, view_, &settings, window->FileMenu(),
+                                          window->RecentFilesAnchor());
   files_->Connect();
 
   mixer_signals_ = std::make_unique<MixerSignals>();
@@ -237,29 +250,6 @@ void Program::OpenSession(const std::string& path) {
   view_->Tasks().Queue(std::move(task));
 }
 
-bool Program::CommandEnabled(int id) {
-  if (view_ == nullptr) return false;
-  switch (id) {
-    case command::kSaveSession:
-      return view_->Modified();
-    case command::kZoomOut:
-      return view_->CanZoomOut();
-    case command::kZoomIn:
-      return view_->CanZoomIn();
-    case command::kCollapse:
-      return view_->CanCollapse();
-    case command::kExpand:
-      return view_->CanExpand();
-    case command::kPlay:
-      return view_->Root() != nullptr && view_->Root()->GetAtom(0, nullptr) != nullptr;
-    case command::kRecord:
-      // The record dialog comes later.
-      return false;
-    default:
-      return true;
-  }
-}
-
 void Program::PlayOrStop() {
   ProgramMixer* mixer = TheProgramMixer();
   if (mixer == nullptr || view_ == nullptr) return;
@@ -270,6 +260,16 @@ void Program::PlayOrStop() {
   }
   CSoundGroup* root = view_->Root();
   if (root == nullptr || root->GetAtom(0, nullptr) == nullptr) return;
+  // Selected items with a selection time range play on their own, from the range's start.
+  if (!view_->Selection().empty() && !view_->SelectionRanges().empty()) {
+    CSoundGroup* copies = SelectionCopies(view_->Selection());
+    const long start = view_->SelectionRanges().front().first;
+    // The mixer keeps its own reference for as long as it plays the copies.
+    if (mixer->Play(copies, start, 0)) view_->PlaybackStarted(start, copies->Length(0));
+    CAudioAtom* held = copies;
+    DeleteAtom(&held);
+    return;
+  }
   const long length = root->Length(0);
   long start = view_->Cursor().Position();
   if (TheAppSettings().preferences.restartNearEnd && start >= length - kRestartNearEndMs) start = 0;

@@ -49,7 +49,6 @@ class Program : public QObject {
   void OpenFirstDocument();
   void OpenSession(const std::string& path);
   void Shutdown();
-  bool CommandEnabled(int id);
   int Grab();
 
   Options options_;

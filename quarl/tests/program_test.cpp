@@ -3,6 +3,7 @@
 #include <quarl/shell/program.h>
 #include <quarl/shell/program_mixer.h>
 #include <quarl/timeline/timeline_atoms.h>
+#include <quarl/timeline/timeline_item.h>
 #include <quarl/timeline/timeline_view.h>
 #include <tarnell/reg_key.h>
 
@@ -59,11 +60,23 @@ class ProgramTest : public QObject {
     options.file = session.toStdString();
     Program again(options);
     QVERIFY(again.Start());
-    QTRY_VERIFY_WITH_TIMEOUT(!again.View()->Busy() && again.View()->Root()->GetAtom(0, nullptr),
+    // The loaded root arrives from the worker at once, its path with the window's next events.
+    QTRY_VERIFY_WITH_TIMEOUT(!again.View()->Busy() && again.View()->Root()->GetAtom(0, nullptr) &&
+                                 !again.View()->SessionPath().empty(),
                              20000);
     QCOMPARE(QString::fromStdString(again.View()->SessionPath()), session);
     QVERIFY(!again.View()->Modified());
     QTest::qWait(100);
+    QVERIFY(!TheProgramMixer()->Playing());
+
+    // A selected item with a selection time range plays on its own from the range's start.
+    TimelineView* view = again.View();
+    view->Select(ItemOf(view->Root()->GetAtom(0, nullptr)));
+    view->SetSelectionRanges({{1000, 3000}});
+    again.PlayOrStop();
+    QVERIFY(TheProgramMixer()->Playing());
+    QVERIFY(view->Cursor().Position() >= 1000);
+    again.PlayOrStop();
     QVERIFY(!TheProgramMixer()->Playing());
   }
 

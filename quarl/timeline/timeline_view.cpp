@@ -438,6 +438,16 @@ void TimelineView::Select(TimelineItem* item, bool add) {
   RefreshStatus();
 }
 
+void TimelineView::SelectAll() {
+  CSoundGroup* group = CurrentGroup();
+  if (group == nullptr) return;
+  // Gathered first: selecting refreshes the status, which must not run under the group's lock.
+  std::vector<TimelineItem*> items;
+  ForEachItem(group, [&items](TimelineItem* item) { items.push_back(item); });
+  ClearSelection();
+  for (TimelineItem* item : items) Select(item, true);
+}
+
 void TimelineView::ClearSelection() {
   std::vector<TimelineItem*> was;
   {

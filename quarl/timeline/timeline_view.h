@@ -107,6 +107,8 @@ class TimelineView : public QWidget, public TaskHost {
   const std::vector<TimelineItem*>& Selection() const { return selection_; }
   void Select(TimelineItem* item, bool add = false);
   void ClearSelection();
+  // Selects every item of the shown group.
+  void SelectAll();
   TimelineItem* HotItem() const { return hot_; }
   void SetHotItem(TimelineItem* item);
   void SetDraggedItem(TimelineItem* item);
