@@ -492,7 +492,8 @@ void BackgroundTasks::Render(BackgroundTask& task) {
   if (mp3) {
     CConv2FileObj* converter = NewCConv2FileObj(fctMP3, -1);
     if (converter == nullptr || converter->GetConversionType() != fctMP3) {
-      if (converter != nullptr) DeleteRefObject(reinterpret_cast<CRefObj**>(&converter));
+      CRefObj* held = converter;
+      if (held != nullptr) DeleteRefObject(&held);
       host_->TaskFailed("IDS_NO_MP3_ENCODER", task.path);
       return;
     }
