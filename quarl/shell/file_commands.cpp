@@ -336,7 +336,8 @@ void FileCommands::AddSound() {
   if (chosen.isEmpty()) return;
   const std::string path = chosen.toStdString();
   settings_->lastSoundDir = FolderPart(path);
-  AddFile(path, 0, 0);
+  // At the play cursor: the time line has no click point of its own yet.
+  AddFile(path, view_->Cursor().Position(), 0);
 }
 
 void FileCommands::ImportPlaylist() {
