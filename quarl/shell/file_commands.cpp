@@ -21,7 +21,6 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
-
 #include <algorithm>
 #include <cctype>
 
@@ -300,55 +299,42 @@ bool FileCommands::Export(const std::string& path, TaskType type) {
   return true;
 }
 
-void FileCommands::ExportWave() {
-  if (view_->Tasks().Busy()) return;
+std::string FileCommands::PickFile(const char* title, const std::string& folder, const char* filter,
+                                   bool save) {
+  if (view_->Tasks().Busy()) return {};
   StopPlayback();
   prompting_ = true;
-  const QString chosen =
-      dialogs_.chooseFile("Wave File", Folder(settings_->lastSaveDir), kWaveFilter, true);
+  const QString chosen = dialogs_.chooseFile(title, Folder(folder), filter, save);
   prompting_ = false;
-  if (chosen.isEmpty()) return;
-  std::string path = chosen.toStdString();
-  if (LowerExtension(path).empty()) path += ".wav";
-  Export(path, TaskType::kRenderWave);
+  return chosen.toStdString();
 }
 
-void FileCommands::ExportMp3() {
-  if (view_->Tasks().Busy()) return;
-  StopPlayback();
-  prompting_ = true;
-  const QString chosen =
-      dialogs_.chooseFile("MP3 File", Folder(settings_->lastSaveDir), kMpegFilter, true);
-  prompting_ = false;
-  if (chosen.isEmpty()) return;
-  std::string path = chosen.toStdString();
-  if (LowerExtension(path).empty()) path += ".mp3";
-  Export(path, TaskType::kRenderMp3);
+void FileCommands::ExportAs(const char* title, const char* filter, const char* extension,
+                            TaskType type) {
+  std::string path = PickFile(title, settings_->lastSaveDir, filter, true);
+  if (path.empty()) return;
+  if (LowerExtension(path).empty()) path += extension;
+  Export(path, type);
 }
+
+void FileCommands::ExportWave() {
+  ExportAs("Wave File", kWaveFilter, ".wav", TaskType::kRenderWave);
+}
+
+void FileCommands::ExportMp3() { ExportAs("MP3 File", kMpegFilter, ".mp3", TaskType::kRenderMp3); }
 
 void FileCommands::AddSound() {
-  if (view_->Tasks().Busy()) return;
-  StopPlayback();
-  prompting_ = true;
-  const QString chosen =
-      dialogs_.chooseFile("Add Sound", Folder(settings_->lastSoundDir), kSoundFilter, false);
-  prompting_ = false;
-  if (chosen.isEmpty()) return;
-  const std::string path = chosen.toStdString();
+  const std::string path = PickFile("Add Sound", settings_->lastSoundDir, kSoundFilter, false);
+  if (path.empty()) return;
   settings_->lastSoundDir = FolderPart(path);
   // At the play cursor: the time line has no click point of its own yet.
   AddFile(path, view_->Cursor().Position(), 0);
 }
 
 void FileCommands::ImportPlaylist() {
-  if (view_->Tasks().Busy()) return;
-  StopPlayback();
-  prompting_ = true;
-  const QString chosen = dialogs_.chooseFile("Import Playlist", Folder(settings_->lastSoundDir),
-                                             kPlaylistFilter, false);
-  prompting_ = false;
-  if (chosen.isEmpty()) return;
-  const std::string path = chosen.toStdString();
+  const std::string path =
+      PickFile("Import Playlist", settings_->lastSoundDir, kPlaylistFilter, false);
+  if (path.empty()) return;
   settings_->lastSoundDir = FolderPart(path);
   ImportPlaylistAt(path, 0, 0);
 }

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -92,6 +91,12 @@ class FileCommands : public QObject {
   void WaitUntilIdle();
 
  private:
+  // The file dialog, after the busy check and with playback stopped; "" when there is none
+  // to show or it was cancelled.
+  std::string PickFile(const char* title, const std::string& folder, const char* filter, bool save);
+  // The export of `type` to a file chosen with `filter`; a name without an extension takes
+  // `extension`.
+  void ExportAs(const char* title, const char* filter, const char* extension, TaskType type);
   void StopPlayback();
   // False after showing "IDS_FILEINUSE" when `path` cannot be written.
   bool CheckWritable(const std::string& path);
