@@ -1,3 +1,4 @@
+#include <bench/initial_load_once.h>
 #include <benchmark/benchmark.h>
 #include <sonark/load/initial_load.h>
 #include <sonark/load/peaks.h>
@@ -92,16 +93,7 @@ BenchFile& File() {
   return file;
 }
 
-int Load(const std::string& path) {
-  CFileObj* file = new CFileObj;
-  CRefObj* held = file;
-  file->Open(path.c_str(), 0, 0);
-  CInitialLoad load;
-  const int result = load.DoInitialLoad(file, 0, 1, 1, 0, kMsPerPeak, nullptr, nullptr);
-  benchmark::DoNotOptimize(load.PeakMap());
-  DeleteRefObject(&held);
-  return result;
-}
+int Load(const std::string& path) { return LoadOnce(path, 0, kMsPerPeak); }
 
 void BM_PlainRead(benchmark::State& state) {
   BenchFile& bench = File();

@@ -1,3 +1,4 @@
+#include <bench/initial_load_once.h>
 #include <benchmark/benchmark.h>
 #include <mpg123.h>
 #include <sonark/load/initial_load.h>
@@ -40,9 +41,10 @@ struct BenchFile {
       sound = given;
     } else {
       sound = (dir / "ten_minutes.mp3").string();
-      const std::string make = "sox -n -r 44100 -c 2 -b 16 -t wav - synth 600 sine 220-880 "
-                               "sine 330 remix 1,2 1,2 vol 0.3 2>/dev/null | lame --quiet -b 128 - '" +
-                               sound + "'";
+      const std::string make =
+          "sox -n -r 44100 -c 2 -b 16 -t wav - synth 600 sine 220-880 "
+          "sine 330 remix 1,2 1,2 vol 0.3 2>/dev/null | lame --quiet -b 128 - '" +
+          sound + "'";
       if (std::system(make.c_str()) != 0) return;
       // Older than any side file the benchmark writes.
       timeval past[2];
@@ -72,16 +74,7 @@ BenchFile& File() {
   return file;
 }
 
-int Load(const std::string& path) {
-  CFileObj* file = new CFileObj;
-  CRefObj* held = file;
-  file->Open(path.c_str(), 0, 0);
-  CInitialLoad load;
-  const int result = load.DoInitialLoad(file, 1, 1, 1, 0, kMsPerPeak, nullptr, nullptr);
-  benchmark::DoNotOptimize(load.PeakMap());
-  DeleteRefObject(&held);
-  return result;
-}
+int Load(const std::string& path) { return LoadOnce(path, 1, kMsPerPeak); }
 
 // Every sample of the file through libmpg123 with its defaults; returns the bytes decoded.
 size_t PlainDecode(const std::string& path) {
@@ -129,7 +122,9 @@ void BM_FirstLoadOverPlainDecode(benchmark::State& state) {
       benchmark::Counter(decodeSeconds * 1000, benchmark::Counter::kAvgIterations);
   state.counters["ratio"] = decodeSeconds > 0 ? loadSeconds / decodeSeconds : 0;
 }
-BENCHMARK(BM_FirstLoadOverPlainDecode)->Unit(benchmark::kMillisecond)->UseManualTime()
+BENCHMARK(BM_FirstLoadOverPlainDecode)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
     ->Iterations(3);
 
 void BM_LoadFromSideFiles(benchmark::State& state) {

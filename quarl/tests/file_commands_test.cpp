@@ -5,6 +5,7 @@
 #include <quarl/shell/program.h>
 #include <quarl/shell/program_mixer.h>
 #include <quarl/shell/texts.h>
+#include <quarl/tests/program_environment.h>
 #include <quarl/timeline/timeline_view.h>
 #include <sonark/export/conversion_types.h>
 #include <sonark/tests/wave_test_support.h>
@@ -17,7 +18,6 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
-
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -50,9 +50,7 @@ class FileCommandsTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(folder_.isValid());
-    setenv("QUARL_REGISTRY", folder_.filePath("registry.reg").toUtf8().constData(), 1);
-    setenv("XDG_CACHE_HOME", folder_.filePath("cache").toUtf8().constData(), 1);
-    setenv("QUARL_AUDIO", "null", 1);
+    UseOwnProgramEnvironment(folder_);
     QApplication::setQuitOnLastWindowClosed(false);
     wave_ = MakeWave(folder_.filePath("tone.wav"), 1500);
     QVERIFY(!wave_.empty());

@@ -2,6 +2,7 @@
 #include <quarl/shell/main_window.h>
 #include <quarl/shell/program.h>
 #include <quarl/shell/program_mixer.h>
+#include <quarl/tests/program_environment.h>
 #include <quarl/timeline/timeline_atoms.h>
 #include <quarl/timeline/timeline_item.h>
 #include <quarl/timeline/timeline_view.h>
@@ -11,7 +12,6 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <cstdlib>
 #include <memory>
 
@@ -23,9 +23,7 @@ class ProgramTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(folder_.isValid());
-    setenv("QUARL_REGISTRY", folder_.filePath("registry.reg").toUtf8().constData(), 1);
-    setenv("XDG_CACHE_HOME", folder_.filePath("cache").toUtf8().constData(), 1);
-    setenv("QUARL_AUDIO", "null", 1);
+    UseOwnProgramEnvironment(folder_);
   }
 
   // A first run opens the example session centred at 636 x 460 and plays it once; the exit

@@ -21,8 +21,8 @@ using platform::PutLe32;
 
 constexpr uint16_t kLameAbilities = CConv2MP3::kVBR | CConv2MP3::kVBRXingHeader |
                                     CConv2MP3::kVBRQuality | CConv2MP3::kABR | CConv2MP3::kMPEG1 |
-                                    CConv2MP3::kMPEG2 | CConv2MP3::kMPEG2_5 |
-                                    CConv2MP3::kJStereo | CConv2MP3::kDualChannel;
+                                    CConv2MP3::kMPEG2 | CConv2MP3::kMPEG2_5 | CConv2MP3::kJStereo |
+                                    CConv2MP3::kDualChannel;
 constexpr uint16_t kBladeAbilities = CConv2MP3::kMPEG1 | CConv2MP3::kDualChannel;
 
 constexpr int kModeMono = 3;
@@ -226,7 +226,8 @@ long CConv2MP3::WriteStreamData(void* data, long length, long* written) {
   unsigned long done = 0;
   while (done < samples) {
     const unsigned long take = std::min(samples - done, in_block_samples_);
-    // The block is cleared to silence behind a short piece: 16-bit silence is 0.
+    // The block is cleared to silence behind a short piece. The encoder is always fed 16-bit
+    // PCM, whose silence is 0 whatever the sounds' sample size (128 would be a click).
     std::memcpy(in_block_.data(), bytes + done * 2, take * 2);
     if (take < in_block_samples_) {
       std::fill(in_block_.begin() + static_cast<long>(take), in_block_.end(), short{0});
@@ -386,7 +387,9 @@ int CLameConv2MP3::SetupConfig(CConv2FileFormat* format, tWAVEFORMATEX* /*source
       .U32(vbr ? 1 : 0)
       .U32(static_cast<uint32_t>(format->vbrQuality))
       .U32(abr ? format->abrBitrate * 1000 : 0)
-      .U32(abr ? 4 : vbr ? 3 : 0xFFFFFFFFu)
+      .U32(abr   ? 4
+           : vbr ? 3
+                 : 0xFFFFFFFFu)
       .U32(static_cast<uint32_t>(format->noBitReservoir));
   write_vbr_header_ = vbr && format->writeVBRHeader != 0;
   return 1;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <sonark/visibility.h>
 #include <sonark/export/conv_file_obj.h>
 #include <sonark/export/mp3_encoders.h>
+#include <sonark/visibility.h>
 
 #include <cstdint>
 #include <vector>
@@ -98,7 +98,7 @@ class SONARK_API CConv2MP3 : public CConv2FileObj {
   void GetUserSettingsStr(char* text, long size, CConv2FileFormat* format);
   using CConv2FileObj::GetTargetFormat;
   // The settings for a sound of format `wave` with music information `info`; also fixes the
-  // tag type, the reserved ID3v2 size and the pad byte of this converter.
+  // tag type and the reserved ID3v2 size of this converter.
   void GetTargetFormat(CConv2FileFormat* target, CConv2FileFormat* source, tWAVEFORMATEX* wave,
                        TMusicInfo* info, ACMObject* decoder) override;
   double GetBytesToWrite(CConv2FileFormat* format, tWAVEFORMATEX* wave, double lengthMs) override;
@@ -139,8 +139,7 @@ class SONARK_API CConv2MP3 : public CConv2FileObj {
   unsigned long output_chunk_bytes_ = 0;  // the most one chunk can give
   unsigned long config_channels_ = 2;     // channels of the PCM fed
   bool write_vbr_header_ = false;         // the stream carries a Xing frame to complete
-  void* stream_ = nullptr;  // the library's stream handle while open
-  unsigned char silence_ = 0;
+  void* stream_ = nullptr;                // the library's stream handle while open
   unsigned long reserved_tag_size_ = 2048;
   sonark::MP3EncoderEntryPoints entries_;
   char version_text_[96] = {};

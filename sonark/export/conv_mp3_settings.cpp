@@ -230,9 +230,6 @@ void CConv2MP3::GetTargetFormat(CConv2FileFormat* target, CConv2FileFormat* sour
                          : tag_type_ == ttId3V1 ? kId3V1Size
                                                 : 0;
   }
-  // The encoder is always fed 16-bit PCM, whose silence is 0 whatever the source's sample
-  // size: a pad of 128 would be a click.
-  silence_ = 0;
 }
 
 double CConv2MP3::GetBytesToWrite(CConv2FileFormat* format, tWAVEFORMATEX* wave, double lengthMs) {
