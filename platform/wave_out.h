@@ -43,11 +43,13 @@ constexpr uint32_t kWaveHeaderPrepared = 0x02;
 constexpr uint32_t kWaveHeaderInQueue = 0x10;   // written and not yet done
 constexpr uint32_t kWaveHeaderFailed = 0x100;   // done because the device failed, not played
 
-// One buffer handed to a device. The caller owns the header and its bytes; they must stay
+// One buffer handed to a device (output or input, wave_in.h). The caller owns the header and its bytes; they must stay
 // untouched from Write until the done flag is set.
 struct WaveHeader {
   unsigned char* data = nullptr;
   uint32_t length = 0;  // bytes, a whole number of frames
+  // Input: the bytes filled, valid once the header is done (the done flag publishes it).
+  uint32_t bytesRecorded = 0;
   std::atomic<uint32_t> flags{0};
 };
 

@@ -50,6 +50,9 @@ constexpr ErrorMessageEntry kMessages[] = {
     {kErrAlreadyPlaying, "it is already playing"},
     {kErrDeviceOpen, "the output device cannot be opened"},
     {kErrDeviceFailed, "the output device failed while playing"},
+    {kErrInputDeviceOpen, "the input device cannot be opened"},
+    {kErrInputDeviceFailed, "the input device failed while recording"},
+    {kErrRecordWrite, "the recording could not be written"},
 
     // Session files.
     {kErrEmptySoundPath, "the session stores an empty path"},

@@ -26,6 +26,9 @@ constexpr uint32_t kErrNotAvailable = 0x200000C3;         // not provided by thi
 constexpr uint32_t kErrAlreadyPlaying = 0x200000C4;       // play refused, the atom is playing
 constexpr uint32_t kErrDeviceOpen = 0x200000C5;           // the output device cannot be opened
 constexpr uint32_t kErrDeviceFailed = 0x200000C6;         // the output device failed while playing
+constexpr uint32_t kErrInputDeviceOpen = 0x200000C7;      // the input device cannot be opened
+constexpr uint32_t kErrInputDeviceFailed = 0x200000C8;    // the input device failed while recording
+constexpr uint32_t kErrRecordWrite = 0x200000C9;          // a recorded block could not be written
 
 // Session files.
 constexpr uint32_t kErrEmptySoundPath = 0x200000BE;      // a sound's stored path is empty

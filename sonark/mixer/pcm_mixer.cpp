@@ -348,6 +348,16 @@ void CPCMMixer::EndRecording() {}
 
 void CPCMMixer::UpdatePeak(double, double, long) {}
 
+uint32_t CPCMMixer::GetRecordError(std::string* why) {
+  EngineGuard guard(EngineMutex());
+  if (why != nullptr) why->clear();
+  return 0;
+}
+
+uint64_t CPCMMixer::GetRecordPosition() { return 0; }
+
+uint64_t CPCMMixer::GetRecordOverruns() { return 0; }
+
 void CPCMMixer::SetPlayMode(int mode) {
   EngineGuard guard(EngineMutex());
   play_mode_ = mode;

@@ -117,7 +117,9 @@ class SONARK_API CPCMMixer {
   virtual int StartRecording(tWAVEFORMATEX* format, int bufferCount, int bufferSize);
   virtual void ContinueRecording();
   virtual void EndRecording();
-  // The hook for recording levels (0.0 ... 1.0); nothing here.
+  // The hook for recording levels: the loudest left and right sample of the newest input
+  // (0.0 ... 1.0) and the input position in bytes. Called on the mixing thread under the
+  // engine lock, at most once per 80 ms of input; nothing here.
   virtual void UpdatePeak(double left, double right, long position);
   // Renders `group` from its start for `lengthMs` into `sink`, in blocks of `blockBytes`
   // (-1: one second) of `format` (linear PCM, 8 or 16 bits, 1 or 2 channels). Returns 1,
@@ -145,6 +147,16 @@ class SONARK_API CPCMMixer {
   uint32_t GetDeviceError(std::string* why = nullptr);
   // Times the device played silence because a block came too late, since it was last opened.
   uint64_t GetUnderruns();
+  // Why the last recording could not start or ended on its own (the input device could not be
+  // opened or failed, a block could not be written), or why the last FullDuplexTest gave 0:
+  // kErrInputDeviceOpen, kErrInputDeviceFailed, kErrRecordWrite (or kErrDeviceOpen for the
+  // output side of the test) with the words in `why`; 0 when it did
+  // not. A recording that starts clears it.
+  uint32_t GetRecordError(std::string* why = nullptr);
+  // Bytes the input device has recorded since the recording started (0 when none ran), and
+  // times input was lost because no buffer was free, for the recording running or last ended.
+  uint64_t GetRecordPosition();
+  uint64_t GetRecordOverruns();
   // The engine lock.
   void Lock();
   void Unlock();

@@ -146,9 +146,18 @@ class SONARK_API CPCMSound : public CAudioAtom {
                           void* context);
   // Leaves the registry of loaded sounds and releases buffer, data object and formats.
   virtual void Unload();
-  // Recording; not available in this build (0, kErrNotAvailable).
+  // Recording. Type 0 starts: the sound records `format` (linear PCM, 8 or 16 bits, 1 or 2
+  // channels) from the current mixer's input into a new wave file at `path` (its folder made
+  // when missing; in memory when the file cannot be created, or without a path), building
+  // peaks of `msPerPeak` on the way when `withPeaks` is set. 0 with the reason in the last
+  // error (and the mixer's GetRecordError) when the input cannot start. Any other type stops:
+  // the last input is written, the file completed, and the sound becomes an ordinary
+  // streaming sound of it (with its peaks). Takes the sound's lock, then the engine lock.
   virtual int Record(int type, const tWAVEFORMATEX* format, const char* path, int withPeaks,
                      long msPerPeak);
+  // 1 from the start of a recording until its stop, also once the mixer's input ended on its
+  // own (a failed write or device); the stop is still to be called then.
+  int IsRecording() const { return recording_; }
   // Hooks for the program while a session loads. FindMissingFile is asked for another path
   // when the sound's file cannot be opened (the text is copied at once; null or "" offers
   // none). ErrorLoadingFile is told the code when the sound is left out.
@@ -191,7 +200,10 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // (source, resampler, envelopes, end), without touching the block's samples: how a render
   // from a later start brings a sound that is already playing to its own offset.
   TRenderResult SkipData(_bufferType* block, unsigned long* bytesOut);
-  // Recording; not available in this build (0, kErrNotAvailable).
+  // Appends one recorded block (ptInterleaved, in the recording format) to the recording's
+  // file, and its peaks; the mixer calls it on the mixing thread under the engine lock, and it
+  // takes no lock of the sound. 1 when everything was written; 0 (kErrRecordWrite) otherwise,
+  // with the whole frames that were written kept.
   virtual int WriteData(_bufferType* block);
   // Refills the buffer between blocks: its Fill result, 0 without a buffer.
   virtual int Idle(const tWAVEFORMATEX* format);
