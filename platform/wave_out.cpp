@@ -47,7 +47,7 @@ AudioChoice Refuse(std::string_view value, std::string_view reason) {
 AudioChoice ParseAudioChoice(const char* raw) {
   const std::string_view value = raw ? raw : "";
   constexpr std::string_view kNotBackend =
-      " is not a backend: use portaudio, null or wav:out=FILE";
+      " is not a backend: use portaudio, null or wav:out=FILE and/or in=FILE";
   AudioChoice choice;
   std::vector<std::string_view> options;
   if (value.starts_with("wav:")) {
@@ -82,8 +82,8 @@ AudioChoice ParseAudioChoice(const char* raw) {
       return Refuse(value, kNotBackend);
     }
   }
-  if (choice.backend == Backend::kWav && choice.outPath.empty()) {
-    return Refuse(value, " names no output file: use wav:out=FILE");
+  if (choice.backend == Backend::kWav && choice.outPath.empty() && choice.inPath.empty()) {
+    return Refuse(value, " names no file: use wav:out=FILE and/or in=FILE");
   }
   return choice;
 }
@@ -91,9 +91,9 @@ AudioChoice ParseAudioChoice(const char* raw) {
 AudioChoice CurrentAudioChoice() { return ParseAudioChoice(std::getenv("QUARL_AUDIO")); }
 
 std::string FormatProblem(const tWAVEFORMATEX& f) {
-  if (f.wFormatTag != kWaveFormatPcm) return "only linear PCM can be played";
-  if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return "only 8- or 16-bit samples can be played";
-  if (f.nChannels != 1 && f.nChannels != 2) return "only mono or stereo can be played";
+  if (f.wFormatTag != kWaveFormatPcm) return "only linear PCM is supported";
+  if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return "only 8- or 16-bit samples are supported";
+  if (f.nChannels != 1 && f.nChannels != 2) return "only mono or stereo is supported";
   if (f.nSamplesPerSec == 0) return "the sample rate is 0";
   if (f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8) return "the block size does not match";
   return {};
@@ -109,9 +109,9 @@ uint64_t BytesForMs(const tWAVEFORMATEX& f, uint64_t ms) {
   return ms * f.nSamplesPerSec / 1000 * f.nBlockAlign;
 }
 
-std::string FailAfterText(uint64_t ms) {
-  return "the device stopped after " + std::to_string(ms) + " ms of playing (fail-after=" +
-         std::to_string(ms) + ")";
+std::string FailAfterText(uint64_t ms, bool recording) {
+  return "the device stopped after " + std::to_string(ms) + " ms of " +
+         (recording ? "recording" : "playing") + " (fail-after=" + std::to_string(ms) + ")";
 }
 
 int CheckWritable(const WaveHeader* header, const tWAVEFORMATEX& format) {
@@ -146,7 +146,8 @@ Backend EffectiveBackend(const AudioChoice& choice) {
 }
 
 void DescribeSoftwareDevice(const AudioChoice& choice, WaveOutDeviceInfo* info) {
-  info->name = choice.backend == Backend::kWav ? choice.outPath : "null";
+  // A `wav` choice with only an input file plays nothing, as `null` does.
+  info->name = choice.backend == Backend::kWav && !choice.outPath.empty() ? choice.outPath : "null";
   info->defaultFormat = PcmFormat(44100, 2, 16);
   info->isDefault = true;
 }

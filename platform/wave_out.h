@@ -18,6 +18,9 @@
 //                             by the clock, or as fast as it is fed with `fast`; a reopen of
 //                             the same path in the same format within one process continues
 //                             the file, so that a capture spans the program's stops
+//   "wav:in=PATH[,fast]"      for recording (wave_in.h); may be combined with out= in any order
+//                             ("wav:out=o.wav,in=i.wav,fast"). Without out= the output device
+//                             plays nothing, paced by the clock as `null` is.
 // For tests, any of them may end in `,fail-after=MS`: the device then fails once MS milliseconds
 // have been played, as a device that disappears does ("null,fail-after=500").
 // PortAudio's start-up messages (JACK and ALSA probing) are hidden unless QUARL_AUDIO_DEBUG is set.

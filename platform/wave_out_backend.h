@@ -1,7 +1,8 @@
 #pragma once
 
-// Pieces the wave output backends share; not exported.
+// Pieces the wave output and input backends share; not exported.
 
+#include <platform/wave_in.h>
 #include <platform/wave_out.h>
 
 #include <cstdint>
@@ -18,7 +19,7 @@ struct AudioChoice {
   Backend backend = Backend::kPortAudio;
   std::string outPath;                  // wav: out=
   std::string inPath;                   // wav: in= (recording side; output ignores it)
-  bool fast = false;                    // wav: play as fast as fed
+  bool fast = false;                    // wav: play as fast as fed, record as fast as headers come
   std::optional<uint64_t> failAfterMs;  // fail-after=
   std::string problem;                  // why the value is refused (kInvalid)
 };
@@ -36,7 +37,7 @@ std::string DescribeFormat(const tWAVEFORMATEX& format);
 uint64_t BytesForMs(const tWAVEFORMATEX& format, uint64_t ms);
 
 // Why a device with `fail-after=MS` stopped.
-std::string FailAfterText(uint64_t ms);
+std::string FailAfterText(uint64_t ms, bool recording = false);
 
 // Marks a header played: done, out of the queue; `extra` adds kWaveHeaderFailed. The release
 // store publishes that the device has let go of the bytes.
@@ -66,17 +67,34 @@ class PlayedBytesSink {
 std::unique_ptr<PlayedBytesSink> OpenWavFile(const std::string& path, const tWAVEFORMATEX& format,
                                              std::string* why);
 
-// The devices that play through the clock: `null` (no file) and `wav` (out path).
+// The devices that play through the clock: `null` and `wav` (to the out path; without one it
+// plays nothing, as `null` does).
 std::unique_ptr<WaveOut> OpenPacedDevice(const AudioChoice& choice, const tWAVEFORMATEX& format,
                                          int* result, std::string* why);
 
+// The input devices paced by the clock: `null` and `wav` (from the in path; without one it
+// records silence, as `null` does).
+std::unique_ptr<WaveIn> OpenPacedInput(const AudioChoice& choice, const tWAVEFORMATEX& format,
+                                       int* result, std::string* why);
+
 // PortAudio. Available() initialises PortAudio once per process and says whether it found at
-// least one output device; when it did not, the caller falls back to `null`.
+// least one output device; when it did not, the caller falls back to `null`. The input side
+// shares that initialisation and numbers its own devices: those with input channels.
 bool PortAudioAvailable();
 uint32_t PortAudioDeviceCount();
 int PortAudioDescribe(uint32_t device, WaveOutDeviceInfo* info);
 std::unique_ptr<WaveOut> OpenPortAudioDevice(uint32_t device, const AudioChoice& choice,
                                              const tWAVEFORMATEX& format, int* result,
                                              std::string* why);
+bool PortAudioInputAvailable();
+uint32_t PortAudioInputDeviceCount();
+int PortAudioInputDescribe(uint32_t device, WaveInDeviceInfo* info);
+// PortAudio's index of input `device` (kWaveDefaultDevice: the default input); -1 when none.
+int PortAudioInputIndex(uint32_t device);
+// Our result code for a PortAudio error, with the text that explains it in `*detail`.
+int PortAudioResult(int error, std::string* detail);
+std::unique_ptr<WaveIn> OpenPortAudioInput(uint32_t device, const AudioChoice& choice,
+                                           const tWAVEFORMATEX& format, int* result,
+                                           std::string* why);
 
 }  // namespace platform::wave_out_detail

@@ -237,7 +237,8 @@ class PacedWaveOut final : public WaveOut {
 std::unique_ptr<WaveOut> OpenPacedDevice(const AudioChoice& choice, const tWAVEFORMATEX& format,
                                          int* result, std::string* why) {
   std::unique_ptr<PlayedBytesSink> sink;
-  if (choice.backend == Backend::kWav) {
+  // Without an out path (a `wav` choice for recording only) nothing is written: `null`.
+  if (choice.backend == Backend::kWav && !choice.outPath.empty()) {
     sink = OpenWavFile(choice.outPath, format, why);
     if (!sink) {
       *result = kWaveError;
@@ -245,7 +246,7 @@ std::unique_ptr<WaveOut> OpenPacedDevice(const AudioChoice& choice, const tWAVEF
     }
   }
   *result = kWaveOk;
-  return std::make_unique<PacedWaveOut>(format, choice.backend == Backend::kWav && choice.fast,
+  return std::make_unique<PacedWaveOut>(format, sink && choice.fast,
                                         choice.failAfterMs, std::move(sink));
 }
 

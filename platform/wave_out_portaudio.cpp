@@ -34,10 +34,12 @@ struct PortAudioState {
   bool initialised = false;
   std::vector<PaDeviceIndex> outputs;  // our device numbers: the devices that can play
   int defaultOutput = -1;              // index into `outputs`
+  std::vector<PaDeviceIndex> inputs;   // the input devices' numbers: those that can record
+  int defaultInput = -1;               // index into `inputs`
 };
 
-// PortAudio is initialised once per process and never terminated: a device may be open until
-// the very end. Its host APIs print probing noise (JACK, ALSA) that is not ours to show.
+// PortAudio is initialised once per process, for output and input alike, and never terminated:
+// a device may be open until the very end. Its host APIs print probing noise (JACK, ALSA) that is not ours to show.
 const PortAudioState& State() {
   static const PortAudioState state = [] {
     PortAudioState s;
@@ -59,14 +61,22 @@ const PortAudioState& State() {
     }
     if (!s.initialised) return s;
     const PaDeviceIndex defaultDevice = Pa_GetDefaultOutputDevice();
+    const PaDeviceIndex defaultInput = Pa_GetDefaultInputDevice();
     const PaDeviceIndex count = Pa_GetDeviceCount();
     for (PaDeviceIndex i = 0; i < count; ++i) {
       const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-      if (!info || info->maxOutputChannels <= 0) continue;
-      if (i == defaultDevice) s.defaultOutput = static_cast<int>(s.outputs.size());
-      s.outputs.push_back(i);
+      if (!info) continue;
+      if (info->maxOutputChannels > 0) {
+        if (i == defaultDevice) s.defaultOutput = static_cast<int>(s.outputs.size());
+        s.outputs.push_back(i);
+      }
+      if (info->maxInputChannels > 0) {
+        if (i == defaultInput) s.defaultInput = static_cast<int>(s.inputs.size());
+        s.inputs.push_back(i);
+      }
     }
     if (s.defaultOutput < 0 && !s.outputs.empty()) s.defaultOutput = 0;
+    if (s.defaultInput < 0 && !s.inputs.empty()) s.defaultInput = 0;
     return s;
   }();
   return state;
@@ -353,6 +363,33 @@ class PortAudioWaveOut final : public WaveOut {
 }  // namespace
 
 bool PortAudioAvailable() { return !State().outputs.empty(); }
+
+bool PortAudioInputAvailable() { return !State().inputs.empty(); }
+
+uint32_t PortAudioInputDeviceCount() { return static_cast<uint32_t>(State().inputs.size()); }
+
+int PortAudioInputIndex(uint32_t device) {
+  const PortAudioState& s = State();
+  if (device == kWaveDefaultDevice) return s.defaultInput < 0 ? paNoDevice : s.inputs[s.defaultInput];
+  return device < s.inputs.size() ? s.inputs[device] : paNoDevice;
+}
+
+int PortAudioInputDescribe(uint32_t device, WaveInDeviceInfo* info) {
+  const PaDeviceIndex index = PortAudioInputIndex(device);
+  if (index == paNoDevice) return kWaveBadDevice;
+  const PaDeviceInfo* pa = Pa_GetDeviceInfo(index);
+  if (!pa) return kWaveBadDevice;
+  info->name = pa->name ? pa->name : "";
+  const auto channels = static_cast<uint16_t>(std::min(2, pa->maxInputChannels));
+  info->defaultFormat =
+      PcmFormat(static_cast<uint32_t>(pa->defaultSampleRate + 0.5), channels, 16);
+  info->isDefault = index == PortAudioInputIndex(kWaveDefaultDevice);
+  return kWaveOk;
+}
+
+int PortAudioResult(int error, std::string* detail) {
+  return MapError(static_cast<PaError>(error), detail);
+}
 
 uint32_t PortAudioDeviceCount() { return static_cast<uint32_t>(State().outputs.size()); }
 
