@@ -1,0 +1,274 @@
+#include <platform/byte_order.h>
+#include <platform/clock.h>
+#include <platform/wave_in.h>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr tWAVEFORMATEX kCd = PcmFormat(44100, 2, 16);
+
+struct ScopedAudio {
+  explicit ScopedAudio(const std::string& value) { setenv("QUARL_AUDIO", value.c_str(), 1); }
+  ~ScopedAudio() { unsetenv("QUARL_AUDIO"); }
+};
+
+struct TempDir {
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "wave_in_XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::string operator/(const char* name) const { return (fs::path(path) / name).string(); }
+  std::string path;
+};
+
+// A header over its own bytes, filled with 0x5A so that what the device did not write shows.
+struct Buffer {
+  explicit Buffer(size_t size) : bytes(size, 0x5A) {
+    header.data = bytes.data();
+    header.length = static_cast<uint32_t>(size);
+  }
+  uint32_t flags() const { return header.flags.load(std::memory_order_acquire); }
+  bool done() const { return flags() & kWaveHeaderDone; }
+  std::vector<unsigned char> bytes;
+  WaveHeader header;
+};
+
+std::unique_ptr<WaveIn> OpenOk(const tWAVEFORMATEX& format = kCd) {
+  int result = -1;
+  std::string why;
+  auto device = WaveIn::Open(kWaveDefaultDevice, format, &result, &why);
+  EXPECT_EQ(result, kWaveOk) << why;
+  return device;
+}
+
+template <typename Done>
+bool WaitFor(Done done, uint64_t timeoutMs = 3000) {
+  const uint64_t end = monotonic_ms() + timeoutMs;
+  while (!done() && monotonic_ms() < end) sleep_ms(1);
+  return done();
+}
+
+uint64_t Position(WaveIn& device) {
+  uint64_t bytes = ~0ull;
+  EXPECT_EQ(device.PositionBytes(&bytes), kWaveOk);
+  return bytes;
+}
+
+void Chunk(std::string* file, const char* id, const std::string& body, uint32_t size) {
+  unsigned char head[8];
+  memcpy(head, id, 4);
+  PutLe32(head + 4, size);
+  file->append(reinterpret_cast<const char*>(head), 8);
+  file->append(body);
+  if (body.size() % 2) file->push_back('\0');
+}
+
+// A 16-bit stereo wave file of `samples`; `streamed` puts "fmt " first and gives "data" the
+// unknown size, else "data" comes first, behind an odd-sized chunk, with its true size.
+void WriteWave(const std::string& path, const std::vector<int16_t>& samples, uint32_t rate,
+               bool streamed) {
+  const tWAVEFORMATEX f = PcmFormat(rate, 2, 16);
+  std::string fmt(reinterpret_cast<const char*>(&f), 16);
+  std::string data(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
+  std::string body = "WAVE";
+  if (streamed) {
+    Chunk(&body, "fmt ", fmt, 16);
+    Chunk(&body, "data", data, 0xFFFFFFFF);
+  } else {
+    Chunk(&body, "junk", "odd", 3);
+    Chunk(&body, "data", data, static_cast<uint32_t>(data.size()));
+    Chunk(&body, "fmt ", fmt, 16);
+  }
+  std::string file;
+  Chunk(&file, "RIFF", body, static_cast<uint32_t>(body.size()));
+  std::ofstream(path, std::ios::binary) << file;
+}
+
+std::vector<int16_t> Noise(size_t count) {
+  std::vector<int16_t> samples(count);
+  uint32_t x = 12345;
+  for (auto& s : samples) {
+    x = x * 1664525 + 1013904223;
+    s = static_cast<int16_t>(x >> 16);
+  }
+  samples[0] = -32768;  // the extremes convert exactly too
+  samples[1] = 32767;
+  return samples;
+}
+
+}  // namespace
+
+// Fast input waits for headers instead of losing input, reproduces the file exactly (in its own
+// format and converted), and records silence once the file has ended.
+TEST(WaveInWav, FastRecordsTheFileExactlyThenSilence) {
+  TempDir dir;
+  const std::vector<int16_t> samples = Noise(2000);  // 1000 stereo frames
+  struct Case {
+    tWAVEFORMATEX format;
+    bool streamed;
+  };
+  for (const Case& c : {Case{kCd, false}, Case{PcmFormat(44100, 1, 8), true}}) {
+    SCOPED_TRACE(c.format.wBitsPerSample);
+    const std::string path = dir / "in.wav";
+    WriteWave(path, samples, 44100, c.streamed);
+    ScopedAudio audio("wav:in=" + path + ",fast");
+    std::vector<unsigned char> expected;
+    for (size_t i = 0; i < samples.size(); i += 2) {
+      if (c.format.nChannels == 2) {
+        for (int16_t s : {samples[i], samples[i + 1]}) {
+          expected.push_back(static_cast<unsigned char>(s));
+          expected.push_back(static_cast<unsigned char>(s >> 8));
+        }
+      } else {
+        expected.push_back(static_cast<unsigned char>(((samples[i] + samples[i + 1]) >> 1 >> 8) + 128));
+      }
+    }
+    const size_t block = c.format.nBlockAlign;
+    auto device = OpenOk(c.format);
+    ASSERT_TRUE(device);
+    ASSERT_EQ(device->Start(), kWaveOk);
+    sleep_ms(20);  // with no header queued, fast input waits
+    std::vector<std::unique_ptr<Buffer>> buffers;
+    for (int i = 0; i < 3; ++i) {
+      buffers.push_back(std::make_unique<Buffer>(400 * block));
+      ASSERT_EQ(device->Prepare(&buffers.back()->header), kWaveOk);
+      ASSERT_EQ(device->AddBuffer(&buffers.back()->header), kWaveOk);
+    }
+    for (auto& b : buffers) ASSERT_TRUE(WaitFor([&] { return b->done(); }));
+    std::vector<unsigned char> got;
+    for (auto& b : buffers) {
+      EXPECT_EQ(b->flags(), kWaveHeaderDone | kWaveHeaderPrepared);
+      EXPECT_EQ(b->header.bytesRecorded, b->header.length);
+      got.insert(got.end(), b->bytes.begin(), b->bytes.end());
+    }
+    ASSERT_EQ(got.size(), 1200 * block);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
+    const unsigned char silence = c.format.wBitsPerSample == 8 ? 128 : 0;
+    EXPECT_TRUE(std::all_of(got.begin() + 1000 * block, got.end(),
+                            [&](unsigned char v) { return v == silence; }));
+    EXPECT_GE(Position(*device), 1200 * block);
+  }
+}
+
+// Stop hands back the header being filled and keeps the empty ones; Reset hands back all of
+// them and starts the position afresh. Meanwhile this thread reads below the position, as the
+// engine does, while the device fills the same header further on.
+TEST(WaveInNull, StopAndResetHandBackHeadersWithWhatTheyHold) {
+  ScopedAudio audio("null");
+  EXPECT_EQ(WaveInBackendName(), "null");
+  ASSERT_EQ(WaveInDeviceCount(), 1u);
+  const tWAVEFORMATEX format = PcmFormat(8000, 1, 8);
+  auto device = OpenOk(format);
+  ASSERT_TRUE(device);
+  Buffer a(32000), c(32000), d(32000);  // four seconds each
+  for (Buffer* b : {&a, &c, &d}) {
+    ASSERT_EQ(device->Prepare(&b->header), kWaveOk);
+    ASSERT_EQ(device->AddBuffer(&b->header), kWaveOk);
+  }
+  Buffer empty(0);
+  ASSERT_EQ(device->Prepare(&empty.header), kWaveOk);
+  EXPECT_EQ(device->AddBuffer(&empty.header), kWaveError);
+  ASSERT_EQ(device->Start(), kWaveOk);
+  uint64_t seen = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    seen = Position(*device);
+    for (uint64_t i = 0; i < seen; ++i) EXPECT_EQ(a.bytes[i], 128) << i;
+    return seen >= 40;
+  }));
+  ASSERT_EQ(device->Stop(), kWaveOk);
+  ASSERT_EQ(a.flags(), kWaveHeaderDone | kWaveHeaderPrepared);
+  const uint64_t stopped = Position(*device);
+  EXPECT_GE(a.header.bytesRecorded, seen);
+  EXPECT_EQ(a.header.bytesRecorded, stopped);
+  EXPECT_LT(stopped, a.bytes.size());
+  EXPECT_EQ(a.bytes[stopped - 1], 128);
+  EXPECT_EQ(a.bytes[stopped], 0x5A);
+  for (Buffer* b : {&c, &d}) EXPECT_EQ(b->flags(), kWaveHeaderInQueue | kWaveHeaderPrepared);
+  sleep_ms(20);
+  EXPECT_EQ(Position(*device), stopped);  // stopped, the position keeps its value
+
+  // Recording goes on into the next header; Reset ends it with what it holds.
+  ASSERT_EQ(device->Start(), kWaveOk);
+  ASSERT_TRUE(WaitFor([&] { return Position(*device) > stopped; }));
+  ASSERT_EQ(device->Reset(), kWaveOk);
+  EXPECT_EQ(c.flags(), kWaveHeaderDone | kWaveHeaderPrepared);
+  EXPECT_GT(c.header.bytesRecorded, 0u);
+  EXPECT_EQ(d.flags(), kWaveHeaderDone | kWaveHeaderPrepared);
+  EXPECT_EQ(d.header.bytesRecorded, 0u);
+  EXPECT_EQ(Position(*device), 0u);
+  EXPECT_EQ(device->Overruns(), 0u);
+}
+
+TEST(WaveIn, RefusalsFailuresAndLostInput) {
+  TempDir dir;
+  int result = -1;
+  std::string why;
+  const std::string good = dir / "22k.wav";
+  WriteWave(good, Noise(200), 22050, false);
+  {
+    ScopedAudio audio("wav:in=" + good);
+    EXPECT_FALSE(WaveIn::Open(kWaveDefaultDevice, kCd, &result, &why));
+    EXPECT_EQ(result, kWaveBadFormat);
+    EXPECT_EQ(why, "cannot record from " + good +
+                       ": it is sampled at 22050 Hz, the recording at 44100 Hz");
+    EXPECT_FALSE(WaveIn::Open(1, PcmFormat(22050, 2, 16), &result, &why));
+    EXPECT_EQ(result, kWaveBadDevice);
+    EXPECT_FALSE(WaveIn::Open(0, PcmFormat(22050, 2, 24), &result, &why));
+    EXPECT_EQ(result, kWaveBadFormat);
+    EXPECT_EQ(why, "cannot record 22050 Hz, 2 channels, 24-bit: only 8- or 16-bit samples are "
+                   "supported");
+    // The output side of an input-only choice plays nothing.
+    WaveInDeviceInfo info;
+    ASSERT_EQ(WaveInDeviceDescribe(0, &info), kWaveOk);
+    EXPECT_EQ(info.name, good);
+    int outResult = -1;
+    EXPECT_TRUE(WaveOut::Open(kWaveDefaultDevice, kCd, &outResult));
+    EXPECT_EQ(outResult, kWaveOk);
+  }
+  const std::string damaged = dir / "damaged.wav";
+  std::ofstream(damaged, std::ios::binary) << std::string("RIFF\x04\0\0\0WAVEdata", 16);
+  for (const auto& [path, reason] :
+       {std::pair{dir / "missing.wav", std::string("cannot open ") + (dir / "missing.wav") +
+                                           ": No such file or directory"},
+        std::pair{damaged, "cannot record from " + damaged + ": it has no format chunk"}}) {
+    ScopedAudio audio("wav:in=" + path);
+    EXPECT_FALSE(WaveIn::Open(kWaveDefaultDevice, kCd, &result, &why));
+    EXPECT_EQ(result, kWaveError);
+    EXPECT_EQ(why, reason);
+  }
+  {
+    ScopedAudio audio("wav:fast");
+    EXPECT_FALSE(WaveIn::Open(kWaveDefaultDevice, kCd, &result, &why));
+    EXPECT_EQ(why, "QUARL_AUDIO=wav:fast names no file: use wav:out=FILE and/or in=FILE");
+  }
+  {
+    // With no header queued, input is lost as one overrun and the position still advances.
+    ScopedAudio audio("null,fail-after=500");
+    auto device = OpenOk();
+    ASSERT_TRUE(device);
+    ASSERT_EQ(device->Start(), kWaveOk);
+    ASSERT_TRUE(WaitFor([&] { return Position(*device) >= 4 * 441; }));
+    EXPECT_EQ(device->Overruns(), 1u);
+    EXPECT_EQ(device->Poll(), kWaveOk);
+    // Then fail-after: the queued header fails, and so does one added later.
+    Buffer a(176400), later(400);
+    for (Buffer* b : {&a, &later}) ASSERT_EQ(device->Prepare(&b->header), kWaveOk);
+    ASSERT_EQ(device->AddBuffer(&a.header), kWaveOk);
+    ASSERT_TRUE(WaitFor([&] { return device->Poll() == kWaveError; }));
+    EXPECT_EQ(a.flags(), kWaveHeaderDone | kWaveHeaderFailed | kWaveHeaderPrepared);
+    EXPECT_EQ(device->ErrorText(), "the device stopped after 500 ms of recording (fail-after=500)");
+    EXPECT_EQ(device->AddBuffer(&later.header), kWaveError);
+    EXPECT_EQ(later.flags(), kWaveHeaderDone | kWaveHeaderFailed | kWaveHeaderPrepared);
+  }
+}
