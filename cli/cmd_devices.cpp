@@ -1,6 +1,7 @@
-// quarl-cli devices: the output devices of the backend QUARL_AUDIO chooses.
+// quarl-cli devices: the output and input devices of the backend QUARL_AUDIO chooses.
 #include <cli/commands.h>
 #include <cli/terminal_text.h>
+#include <platform/wave_in.h>
 #include <platform/wave_out.h>
 
 #include <cstdio>
@@ -15,7 +16,9 @@ void PrintUsage(FILE* out) {
       "\n"
       "Lists the output devices, one a line: the number that 'quarl-cli play --device N'\n"
       "takes, the name and the device's own format; '*' marks the default device. The first\n"
-      "line names the backend, which QUARL_AUDIO chooses (see 'quarl-cli play --help').\n",
+      "line names the backend, which QUARL_AUDIO chooses (see 'quarl-cli play --help').\n"
+      "A second section lists the input devices the same way, numbered on their own, for\n"
+      "'quarl-cli record --device N'.\n",
       out);
 }
 
@@ -27,6 +30,13 @@ std::string FormatText(const tWAVEFORMATEX& format) {
                                    : std::to_string(format.nChannels) + " channels";
   return std::to_string(format.nSamplesPerSec) + " Hz, " + std::to_string(format.wBitsPerSample) +
          "-bit, " + channels;
+}
+
+void PrintDevice(uint32_t device, const std::string& name, const tWAVEFORMATEX& format,
+                 bool isDefault) {
+  // Device names come from the sound system, which takes them from drivers and plug-ins.
+  printf("%c %2u  %s  (%s)\n", isDefault ? '*' : ' ', device, TerminalText(name).c_str(),
+         FormatText(format).c_str());
 }
 
 }  // namespace
@@ -46,16 +56,20 @@ int RunDevices(int argc, char** argv) {
   }
   printf("output devices (backend: %s)\n", TerminalText(platform::WaveOutBackendName()).c_str());
   const uint32_t count = platform::WaveOutDeviceCount();
-  if (count == 0) {
-    printf("  none\n");
-    return kExitOk;
-  }
   for (uint32_t device = 0; device < count; ++device) {
     platform::WaveOutDeviceInfo info;
     if (platform::WaveOutDeviceDescribe(device, &info) != platform::kWaveOk) continue;
-    // Device names come from the sound system, which takes them from drivers and plug-ins.
-    printf("%c %2u  %s  (%s)\n", info.isDefault ? '*' : ' ', device,
-           TerminalText(info.name).c_str(), FormatText(info.defaultFormat).c_str());
+    PrintDevice(device, info.name, info.defaultFormat, info.isDefault);
   }
+  if (count == 0) printf("  none\n");
+
+  printf("input devices (backend: %s)\n", TerminalText(platform::WaveInBackendName()).c_str());
+  const uint32_t inputs = platform::WaveInDeviceCount();
+  for (uint32_t device = 0; device < inputs; ++device) {
+    platform::WaveInDeviceInfo info;
+    if (platform::WaveInDeviceDescribe(device, &info) != platform::kWaveOk) continue;
+    PrintDevice(device, info.name, info.defaultFormat, info.isDefault);
+  }
+  if (inputs == 0) printf("  none\n");
   return kExitOk;
 }

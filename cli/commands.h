@@ -11,4 +11,5 @@ int RunNew(int argc, char** argv);
 int RunRender(int argc, char** argv);
 int RunInfo(int argc, char** argv);
 int RunPlay(int argc, char** argv);
+int RunRecord(int argc, char** argv);
 int RunDevices(int argc, char** argv);

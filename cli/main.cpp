@@ -21,7 +21,8 @@ void print_usage(FILE* out) {
       "  render IN OUT.wav            render a session or a sound to a wave file\n"
       "  info FILE                    describe a sound or a session\n"
       "  play FILE                    play a session or a sound on an output device\n"
-      "  devices                      list the output devices\n"
+      "  record OUT.wav               record the input device, optionally over a session\n"
+      "  devices                      list the output and input devices\n"
       "\n"
       "options:\n"
       "  --help       show this help and exit\n"
@@ -29,7 +30,7 @@ void print_usage(FILE* out) {
       "\n"
       "Run 'quarl-cli <command> --help' for the options of a command. Side files (peaks)\n"
       "are cached in ${XDG_CACHE_HOME:-~/.cache}/tessel/. QUARL_AUDIO chooses the sound\n"
-      "backend of play and devices (see 'quarl-cli play --help').\n",
+      "backend of play, record and devices (see 'quarl-cli play --help').\n",
       out);
 }
 
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
   if (strcmp(first, "render") == 0) return RunRender(argc - 2, argv + 2);
   if (strcmp(first, "info") == 0) return RunInfo(argc - 2, argv + 2);
   if (strcmp(first, "play") == 0) return RunPlay(argc - 2, argv + 2);
+  if (strcmp(first, "record") == 0) return RunRecord(argc - 2, argv + 2);
   if (strcmp(first, "devices") == 0) return RunDevices(argc - 2, argv + 2);
   fprintf(stderr, "quarl-cli: unknown command '%s' (see 'quarl-cli --help')\n", first);
   return kExitUsage;
