@@ -23,7 +23,12 @@
 //                             losing input). After the file's end it records silence, paced by
 //                             the clock in either mode. `out=PATH` may be given too, for the
 //                             output side; without `in=` the wav backend records silence.
-// `,fail-after=MS` makes the device fail once MS milliseconds have been recorded.
+// `,fail-after=MS` makes the device fail once MS milliseconds of input have come (recorded or
+// lost).
+//
+// The bytes a device has written into a header are final once PositionBytes() counts them: it
+// publishes the position (release) after writing them and never writes there again, so the
+// engine may read a header's filled part while the device fills the rest.
 namespace platform {
 
 struct WaveInDeviceInfo {
@@ -77,7 +82,8 @@ class PLATFORM_API WaveIn {
   // has failed, kWaveError from here on and every queued header is done with
   // kWaveHeaderFailed. Cheap: the engine calls it on every pass.
   virtual int Poll() = 0;
-  // Times input arrived while no header was queued, and was lost.
+  // Times input arrived while no header was queued, and was lost (once for each such stretch),
+  // plus the input the sound system itself reports as lost.
   virtual uint64_t Overruns() = 0;
   // Why the device failed; empty while it works.
   virtual std::string ErrorText() = 0;
