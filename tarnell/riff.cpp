@@ -40,6 +40,7 @@ void CRIFF::Forget() {
   writing_ = 0;
   streaming_ = 0;
   stream_count_ = 0;
+  stream_patched_ = 0;
   if (object_ != nullptr) {
     CRefObj* held = object_;
     object_ = nullptr;
@@ -348,12 +349,16 @@ int CRIFF::UpdateChunk(long offset, long delta) {
   return object_->Write(reinterpret_cast<char*>(header), kHeaderBytes) == kHeaderBytes ? 1 : 0;
 }
 
-int CRIFF::UpdateAllMasterChunks(long delta) {
+int CRIFF::UpdateAllMasterChunks(long delta) { return UpdateEnclosing(delta, true); }
+
+int CRIFF::UpdateEnclosing(long delta, bool inMemory) {
   for (int k = levels_down_ - 1; k >= 1; --k) {
     if (!UpdateChunk(level_starts_[k], delta)) return 0;
   }
-  master_.size += static_cast<uint32_t>(delta);
-  level_.size += static_cast<uint32_t>(delta);
+  if (inMemory) {
+    master_.size += static_cast<uint32_t>(delta);
+    level_.size += static_cast<uint32_t>(delta);
+  }
   if (levels_down_ > 0) UpdateChunk(level_offset_, delta);
   return UpdateChunk(form_start_, delta);
 }
@@ -446,6 +451,7 @@ int CRIFF::StartWriteStream(unsigned long id) {
   // the stream whatever the cursor did meanwhile.
   stream_header_ = at;
   stream_count_ = 0;
+  stream_patched_ = 0;
   streaming_ = 1;
   if (writing_) {
     sub_ = {static_cast<uint32_t>(id), 0};
@@ -475,17 +481,37 @@ long CRIFF::WriteStreamData(void* data, long count) {
 
 long CRIFF::CurrentStreamDataCount() { return stream_count_; }
 
+int CRIFF::PatchStreamSizes() {
+  if (object_ == nullptr || !streaming_) return Fail(tarnell::kErrNotOpen);
+  const long total = stream_count_ + kHeaderBytes;
+  if (total == stream_patched_) return 1;
+  const long inHeader = stream_patched_ > 0 ? stream_patched_ - kHeaderBytes : 0;
+  if (!UpdateChunk(stream_header_, stream_count_ - inHeader) ||
+      !UpdateEnclosing(total - stream_patched_, false)) {
+    return 0;
+  }
+  stream_patched_ = total;
+  return 1;
+}
+
 int CRIFF::EndWriteStream() {
   if (object_ == nullptr || !streaming_) return Fail(tarnell::kErrNotOpen);
   streaming_ = 0;
   const long count = stream_count_;
-  const int own = UpdateChunk(stream_header_, count);
-  const int enclosing = UpdateAllMasterChunks(count + kHeaderBytes);
+  const long inHeader = stream_patched_ > 0 ? stream_patched_ - kHeaderBytes : 0;
+  const int own = UpdateChunk(stream_header_, count - inHeader);
+  // The level headers already count what a patch gave them; the sizes kept here count all.
+  int enclosing = UpdateEnclosing(count + kHeaderBytes - stream_patched_, false);
+  if (enclosing) {
+    master_.size += static_cast<uint32_t>(count + kHeaderBytes);
+    level_.size += static_cast<uint32_t>(count + kHeaderBytes);
+  }
   if (writing_) {
     sub_ = {0, 0};
     sub_offset_ = stream_header_ + count + kHeaderBytes;
   }
   stream_count_ = 0;
+  stream_patched_ = 0;
   return own && enclosing ? 1 : 0;
 }
 

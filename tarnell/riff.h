@@ -43,8 +43,9 @@ static_assert(sizeof(_chunkInfo) == 12 && sizeof(_subChunk) == 8, "chunk headers
 // Writing appends at the end of the form and patches the size of every enclosing level after
 // each call, so the data is a well-formed RIFF file between calls. Chunks are never padded:
 // writers that want even sizes pad their data themselves, and the reader never skips a pad
-// byte. Bulk payloads go through a stream, whose sizes are patched once by EndWriteStream;
-// while a stream is open the other write operations are refused.
+// byte. Bulk payloads go through a stream, whose sizes are patched by EndWriteStream (and,
+// for a stream that must survive a crash, by PatchStreamSizes on the way); while a stream is
+// open the other write operations are refused.
 //
 // Results: 1/0 (or byte counts); the detail of a failure is in the thread's last-error value
 // (tarnell/errors.h). Not locked: one thread uses a CRIFF and its data object at a time.
@@ -102,6 +103,11 @@ class TARNELL_API CRIFF {
   int StartWriteStream(unsigned long id);
   long WriteStreamData(void* data, long count);
   long CurrentStreamDataCount();
+  // Writes the sizes the open stream has reached into its header and the headers of every
+  // enclosing level, without ending it: should the writer stop here without EndWriteStream (a
+  // crash), the data is a complete RIFF file up to this point. The stream goes on afterwards.
+  // 1, or 0 when a header could not be written.
+  int PatchStreamSizes();
   int EndWriteStream();
 
   int LevelsDown();
@@ -111,6 +117,8 @@ class TARNELL_API CRIFF {
  private:
   int UpdateChunk(long offset, long delta);
   int UpdateAllMasterChunks(long delta);
+  // The enclosing levels' headers grow by `delta`; with `inMemory` their sizes here too.
+  int UpdateEnclosing(long delta, bool inMemory);
 
   void Forget();
   int ReadHeader(_subChunk* out);
@@ -135,4 +143,5 @@ class TARNELL_API CRIFF {
   int streaming_ = 0;
   long stream_count_ = 0;
   long stream_header_ = 0;
+  long stream_patched_ = 0;  // stream bytes (its header included) the level headers count
 };

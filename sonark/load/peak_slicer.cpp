@@ -1,21 +1,38 @@
 #include <platform/last_error.h>
 #include <sonark/errors.h>
 #include <sonark/load/peak_slicer.h>
+#include <sonark/containers/my_array_list.h>
 #include <sonark/load/peaks.h>
+#include <sonark/render/buffer_format.h>
 
 #include <algorithm>
 #include <cstring>
 
 int CPeakSlicer::Init(CPeaks* peaks, const tWAVEFORMATEX* format, unsigned long msPerPeak) {
-  if (peaks == nullptr || format == nullptr || msPerPeak == 0 ||
+  if (peaks == nullptr || !Start(format, msPerPeak)) return 0;
+  peaks_ = peaks;
+  return 1;
+}
+
+int CPeakSlicer::Init(CMyArrayList* values, const tWAVEFORMATEX* format, unsigned long msPerPeak) {
+  if (values == nullptr || !Start(format, msPerPeak)) return 0;
+  values_ = values;
+  return 1;
+}
+
+int CPeakSlicer::Start(const tWAVEFORMATEX* format, unsigned long msPerPeak) {
+  peaks_ = nullptr;
+  values_ = nullptr;
+  if (format == nullptr || msPerPeak == 0 ||
       format->wFormatTag != kWaveFormatPcm ||
       (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) ||
       (format->nChannels != 1 && format->nChannels != 2) || format->nSamplesPerSec == 0) {
     platform::set_last_error(sonark::kErrPeakArgument);
     return 0;
   }
-  peaks_ = peaks;
   owed_milli_ = 0;
+  max_left_ = 0;
+  max_right_ = 0;
   in_slice_ = 0;
   slice_max_ = 0;
   carried_max_ = 0;
@@ -40,7 +57,7 @@ int CPeakSlicer::Init(CPeaks* peaks, const tWAVEFORMATEX* format, unsigned long 
 }
 
 int CPeakSlicer::Add(const void* data, unsigned long size) {
-  if (peaks_ == nullptr) {
+  if (peaks_ == nullptr && values_ == nullptr) {
     platform::set_last_error(sonark::kErrPeakArgument);
     return 0;
   }
@@ -69,7 +86,7 @@ int CPeakSlicer::Add(const void* data, unsigned long size) {
 }
 
 int CPeakSlicer::Flush() {
-  if (peaks_ == nullptr) {
+  if (peaks_ == nullptr && values_ == nullptr) {
     platform::set_last_error(sonark::kErrPeakArgument);
     return 0;
   }
@@ -85,8 +102,18 @@ int CPeakSlicer::Flush() {
 
 // `data` holds whole frames that fit the current slice.
 int CPeakSlicer::Slice(const unsigned char* data, unsigned long size) {
-  const auto from = reinterpret_cast<const char*>(data);
-  slice_max_ = std::max(slice_max_, peaks_->CheckMaxPeaks(from, from + size, &format_));
+  if (peaks_ != nullptr) {
+    // The peaks keep their channel maxima themselves.
+    const auto from = reinterpret_cast<const char*>(data);
+    slice_max_ = std::max(slice_max_, peaks_->CheckMaxPeaks(from, from + size, &format_));
+  } else {
+    long left = 0;
+    long right = 0;
+    GetMaxSample(data, data + size, &format_, left, right);
+    max_left_ = std::max(max_left_, left);
+    max_right_ = std::max(max_right_, right);
+    slice_max_ = std::max({slice_max_, left, right});
+  }
   in_slice_ += size;
   return in_slice_ == whole_ ? CloseSlice() : 1;
 }
@@ -112,5 +139,12 @@ int CPeakSlicer::CloseSlice() {
 
 int CPeakSlicer::Emit(long maximum) {
   const long scaled = std::min(255L, maximum * 255 / 32767);
+  if (values_ != nullptr) {
+    const int before = values_->Count();
+    values_->AppendToTail(reinterpret_cast<void*>(static_cast<uintptr_t>(scaled)), 0);
+    if (values_->Count() > before) return 1;
+    platform::set_last_error(sonark::kErrOutOfMemory);
+    return 0;
+  }
   return peaks_->StreamPeakFromParse(static_cast<unsigned char>(scaled), 1);
 }

@@ -1,5 +1,6 @@
 #include <platform/clock.h>
 #include <platform/last_error.h>
+#include <platform/wave_in.h>
 #include <platform/wave_out.h>
 #include <sonark/engine_lock.h>
 #include <sonark/errors.h>
@@ -57,6 +58,11 @@ CPCMMixer::CPCMMixer(const _tInitMixer* playback) {
 CPCMMixer::~CPCMMixer() {
   EngineGuard guard(EngineMutex());
   EndRecording();
+  if (recording_sound_ != nullptr) {
+    CAudioAtom* recorded = recording_sound_;
+    recording_sound_ = nullptr;
+    DeleteAtom(&recorded);
+  }
   Stop();
   CleanUpPlayingSounds(1);
   // Atoms that were started but never reached a block (a group still waiting for its first
@@ -322,41 +328,6 @@ int CPCMMixer::IsPaused() {
   EngineGuard guard(EngineMutex());
   return paused_;
 }
-
-int CPCMMixer::FullDuplexTest(uint32_t, tWAVEFORMATEX*, tWAVEFORMATEX*) { return 0; }
-
-int CPCMMixer::Record(CPCMSound*, tWAVEFORMATEX*) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
-
-CPCMSound* CPCMMixer::GetRecordingSound() {
-  EngineGuard guard(EngineMutex());
-  return recording_sound_;
-}
-
-int CPCMMixer::Recording() { return 0; }
-
-int CPCMMixer::StartRecording(tWAVEFORMATEX*, int, int) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
-
-void CPCMMixer::ContinueRecording() {}
-
-void CPCMMixer::EndRecording() {}
-
-void CPCMMixer::UpdatePeak(double, double, long) {}
-
-uint32_t CPCMMixer::GetRecordError(std::string* why) {
-  EngineGuard guard(EngineMutex());
-  if (why != nullptr) why->clear();
-  return 0;
-}
-
-uint64_t CPCMMixer::GetRecordPosition() { return 0; }
-
-uint64_t CPCMMixer::GetRecordOverruns() { return 0; }
 
 void CPCMMixer::SetPlayMode(int mode) {
   EngineGuard guard(EngineMutex());

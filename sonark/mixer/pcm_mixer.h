@@ -1,6 +1,7 @@
 #pragma once
 
 #include <platform/wave_format.h>
+#include <platform/wave_out.h>
 #include <sonark/visibility.h>
 #include <sonark/containers/my_list.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 namespace platform {
+class WaveIn;
 class WaveOut;
 struct WaveHeader;
 }  // namespace platform
@@ -157,6 +159,9 @@ class SONARK_API CPCMMixer {
   // times input was lost because no buffer was free, for the recording running or last ended.
   uint64_t GetRecordPosition();
   uint64_t GetRecordOverruns();
+  // Level metering while recording, on every pass of ContinueRecording: meters the input that
+  // arrived and calls UpdatePeak once another 80 ms of it has come.
+  void CheckLatestRecordings();
   // The engine lock.
   void Lock();
   void Unlock();
@@ -268,9 +273,37 @@ class SONARK_API CPCMMixer {
   sonark::mixer::ParallelFill* sink_fill_ = nullptr;
   std::vector<std::pair<CRefObj*, CPCMSound*>> sink_top_up_;  // the sounds of one top-up
   std::vector<size_t> sink_groups_;                            // their runs by data object
+  // Recording. The mixer holds a reference on the recording sound from Record on, until the
+  // next Record or its own end, so that GetRecordingSound stays valid.
+  struct InputBuffer {
+    std::unique_ptr<unsigned char[]> data;
+    uint32_t size = 0;
+    platform::WaveHeader header;
+    int skip = 0;  // set after a failure: the buffer's bytes must not reach the sound
+  };
+  // Walks the input from the metered position to `position`, raising the pending maxima.
+  void MeterUpTo(uint64_t position);
+  // Why the recording or the test failed, for GetRecordError; also the last error.
+  void RecordFailed(uint32_t code, const std::string& why);
   CPCMSound* recording_sound_ = nullptr;
   _tInitMixer record_requested_{};
   _tInitMixer record_in_use_{};
+  std::unique_ptr<platform::WaveIn> input_;
+  std::unique_ptr<InputBuffer[]> input_buffers_;
+  int input_count_ = 0;
+  int input_next_ = 0;        // the buffer expected back next
+  std::atomic<int> recording_{0};
+  uint64_t metered_ = 0;      // input bytes walked for the meter
+  uint64_t meter_step_ = 0;   // 80 ms of input, whole frames
+  uint64_t meter_updated_ = 0;  // the position of the last UpdatePeak
+  long meter_left_ = 0;       // loudest samples since the last UpdatePeak
+  long meter_right_ = 0;
+  uint64_t handed_ = 0;       // input bytes of the buffers handed back so far
+  uint64_t record_start_tick_ = 0;
+  std::atomic<uint64_t> record_position_{0};
+  std::atomic<uint64_t> record_overruns_{0};
+  uint32_t record_error_ = 0;
+  std::string record_why_;
   uint64_t start_tick_ = 0;
   int paused_ = 0;
   std::atomic<int> play_mode_{0};

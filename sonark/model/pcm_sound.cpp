@@ -124,6 +124,8 @@ void CPCMSound::CopySoundPart(const CPCMSound& other) {
 
 CPCMSound::~CPCMSound() {
   if (Parent() != nullptr) DetachFromParent();
+  // The mixer holds the sound it records, so its input has ended by now; the file is completed.
+  if (record_state_ != nullptr) FinishRecording(false);
   CPCMSound::Unload();
 }
 

@@ -333,6 +333,16 @@ class SONARK_API CPCMSound : public CAudioAtom {
   int FetchNextEvent(int kind);
   void HoldEnvelopeValue(int kind, double value, const tWAVEFORMATEX* output);
 
+  // Recording: the file being written, its peaks on the way, the size patches.
+  struct RecordState;
+  struct RecordStateDeleter {
+    void operator()(RecordState* state) const;
+  };
+  // Ends the file's data stream and, with `becomeSound`, turns the sound into a sound of what
+  // was recorded.
+  int FinishRecording(bool becomeSound);
+  std::unique_ptr<RecordState, RecordStateDeleter> record_state_;
+
   // Owned parts; the data object is shared with copies that load the data once.
   std::unique_ptr<CPCMBuffer> buffer_;
   std::unique_ptr<tWAVEFORMATEX, FreeFormat> source_format_;

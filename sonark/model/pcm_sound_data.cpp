@@ -333,17 +333,7 @@ char* CPCMSound::FindMissingFile(char*) { return nullptr; }
 
 void CPCMSound::ErrorLoadingFile(unsigned long) {}
 
-int CPCMSound::Record(int, const tWAVEFORMATEX*, const char*, int, long) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
-
 int CPCMSound::SaveAs(const char*, TLoadProgress, void*) {
-  platform::set_last_error(sonark::kErrNotAvailable);
-  return 0;
-}
-
-int CPCMSound::WriteData(_bufferType*) {
   platform::set_last_error(sonark::kErrNotAvailable);
   return 0;
 }

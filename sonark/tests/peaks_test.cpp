@@ -189,7 +189,7 @@ TEST(PeakSlicerTest, RefusesWhatItCannotSlice) {
   EXPECT_EQ(slicer.Init(&peaks, &f, 10), 0);
   f = PcmFormat(44100, 2, 16);
   EXPECT_EQ(slicer.Init(&peaks, &f, 0), 0);
-  EXPECT_EQ(slicer.Init(nullptr, &f, 10), 0);
+  EXPECT_EQ(slicer.Init(static_cast<CPeaks*>(nullptr), &f, 10), 0);
   // Fewer bytes per peak than a frame: one frame per peak.
   f = PcmFormat(100, 1, 8);
   ASSERT_EQ(slicer.Init(&peaks, &f, 1), 1);

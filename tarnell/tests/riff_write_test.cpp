@@ -114,8 +114,18 @@ TEST_F(RiffWriter, NestedListsStayWellFormedAfterEveryCall) {
   }
   ASSERT_EQ(1, riff_.StartWriteStream(FourCC("strm")));
   ASSERT_EQ(37, riff_.WriteStreamData(payload.data(), 37));
+  // A stream patched on the way (as a recording is, against a crash) is a whole file at each
+  // patch, and the patches are not counted twice when it ends.
+  ASSERT_EQ(1, riff_.PatchStreamSizes());
+  check();
+  ASSERT_EQ(37, riff_.WriteStreamData(payload.data(), 37));
+  ASSERT_EQ(1, riff_.PatchStreamSizes());
+  check();
+  EXPECT_EQ(74u, Le32At(mem_.Bytes(), static_cast<size_t>(mem_->Size()) - 78));
+  ASSERT_EQ(37, riff_.WriteStreamData(payload.data(), 37));
   ASSERT_EQ(1, riff_.EndWriteStream());
   check();
+  EXPECT_EQ(111u, Le32At(mem_.Bytes(), static_cast<size_t>(mem_->Size()) - 115));
   for (int depth = 3; depth >= 0; --depth) {
     ASSERT_EQ(1, riff_.Ascend());
     ASSERT_EQ(1, riff_.WriteSubChunk(FourCC("tail"), payload.data(), 1));
