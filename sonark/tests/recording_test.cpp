@@ -143,12 +143,13 @@ class RecordingTest : public ::testing::Test {
     setenv("QUARL_AUDIO", "null", 1);
   }
 
-  // The input device records `input` (a wave of `format`) as fast as it is asked.
-  void UseInput(const Bytes& input, const tWAVEFORMATEX& format) {
+  // The input device records `input` (a wave of `format`), in real time or as fast as it is
+  // asked.
+  void UseInput(const Bytes& input, const tWAVEFORMATEX& format, bool fast = true) {
     const std::string in = dir_ + "/in.wav";
     ASSERT_TRUE(wave_test::WriteFile(
         in, wave_test::PcmWave(format.nChannels, format.nSamplesPerSec, format.wBitsPerSample, input)));
-    const std::string value = "wav:out=" + dir_ + "/played.wav,in=" + in + ",fast";
+    const std::string value = "wav:out=" + dir_ + "/played.wav,in=" + in + (fast ? ",fast" : "");
     setenv("QUARL_AUDIO", value.c_str(), 1);
   }
 
@@ -209,7 +210,7 @@ TEST_F(RecordingTest, RecordsTheInputExactlyWithPeaksAndLevels) {
     SCOPED_TRACE(play ? "while playing" : "alone");
     const tWAVEFORMATEX format = Pcm(44100, 2, 16);
     const Bytes input = Varied(format, 44100 * 3 / 2 + 77);
-    UseInput(input, format);
+    UseInput(input, format, play);
     const std::string path = dir_ + (play ? "/over.wav" : "/take.wav");
     ASSERT_EQ(Start(format, path, play), 1);
     EXPECT_EQ(mixer_->Recording(), 1);
@@ -234,7 +235,7 @@ TEST_F(RecordingTest, RecordsTheInputExactlyWithPeaksAndLevels) {
 
     // Each report covers at least 80 ms (14112 bytes) since the one before, with its maxima.
     const auto levels = mixer_->Levels();
-    ASSERT_GE(levels.size(), 1u);
+    ASSERT_GE(levels.size(), play ? 1u : 10u);
     long from = 0;
     for (const auto& level : levels) {
       ASSERT_GE(level.position - from, 14112);
