@@ -187,7 +187,7 @@ void Fail(const std::string& what, const std::string& text) {
 
 std::string ErrorText(uint32_t code, const std::string& why) {
   std::string text = DescribeError(code);
-  if (!why.empty()) text.append(": ").append(why);
+  if (!why.empty() && why != text) text.append(": ").append(why);
   return text;
 }
 
@@ -271,9 +271,9 @@ bool AddToSession(const RecordOptions& options, SessionRootGroup* root, BarSound
 int RunRecord(int argc, char** argv) {
   RecordOptions options;
   if (int status = ParseOptions(argc, argv, &options); status >= 0) return status;
-  const tWAVEFORMATEX format = PcmFormat(static_cast<uint32_t>(options.rate),
-                                         static_cast<uint16_t>(options.channels),
-                                         static_cast<uint16_t>(options.bits));
+  const tWAVEFORMATEX format =
+      PcmFormat(static_cast<uint32_t>(options.rate), static_cast<uint16_t>(options.channels),
+                static_cast<uint16_t>(options.bits));
   // A backend that cannot be used at all.
   if (const std::string problem = platform::WaveOutBackendProblem(); !problem.empty()) {
     Fail(options.out, ErrorText(sonark::kErrInputDeviceOpen, problem));
@@ -384,8 +384,8 @@ int RunRecord(int argc, char** argv) {
   }
   std::string summary = "recorded " + kept + " to " + TerminalText(options.out);
   if (lost > 0)
-    summary += "; " + std::to_string(lost) +
-               " input buffer(s) lost because the machine was too busy";
+    summary +=
+        "; " + std::to_string(lost) + " input buffer(s) lost because the machine was too busy";
   if (options.add) {
     if (!AddToSession(options, root.get(), sound.get(), path, offset)) return kExitFailure;
     summary += "; added to " + TerminalText(options.over) + " at " + std::to_string(offset) + " ms";

@@ -1,5 +1,4 @@
 #include <cli/record_meter.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,8 +32,7 @@ RecordMeterLine::RecordMeterLine() : visible_(isatty(STDERR_FILENO) != 0) {}
 
 RecordMeterLine::~RecordMeterLine() { Clear(); }
 
-void RecordMeterLine::Show(long elapsedMs, long totalMs, double left, double right,
-                           bool stereo) {
+void RecordMeterLine::Show(long elapsedMs, long totalMs, double left, double right, bool stereo) {
   if (!visible_) return;
   std::string text = "recording " + Clock(elapsedMs);
   if (totalMs >= 0) text.append(" / ").append(Clock(totalMs));

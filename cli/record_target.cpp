@@ -18,7 +18,7 @@ constexpr double kOverheadBytes = 4096.0;
 // Makes `folder` and the levels above it that are missing, as a user's own folders are made.
 bool MakeFolders(const std::string& folder, std::string* reason) {
   std::string part;
-  for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     part = folder.substr(0, slash);
     if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
       *reason = "cannot make the folder " + part + ": " + std::strerror(errno);
