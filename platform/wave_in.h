@@ -75,8 +75,9 @@ class PLATFORM_API WaveIn {
   // Stops recording, marks every queued header done (with what each holds) and sets the
   // position to 0.
   virtual int Reset() = 0;
-  // Bytes recorded since Start (after a Reset: since the next Start), the lost ones included,
-  // so that the position keeps pace with the clock. Every backend answers in bytes.
+  // Bytes recorded into headers since Start (after a Reset: since the next Start); lost input
+  // is not counted, so that the position maps onto the headers in the order they were queued.
+  // Every backend answers in bytes.
   virtual int PositionBytes(uint64_t* bytes) = 0;
   // Lets the device notice a failure nothing reports by itself. kWaveOk while it works; once it
   // has failed, kWaveError from here on and every queued header is done with

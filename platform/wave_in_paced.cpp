@@ -176,7 +176,7 @@ class PacedWaveIn final : public WaveIn {
         if (!losing_) ++overruns_;
         losing_ = true;
         source_->Skip(n);
-        Advance(n, block);
+        taken_ += n;
       } else {
         WaveHeader* header = queue_.front();
         n = std::min<uint64_t>(n, (header->length - offset_) / block);
@@ -241,7 +241,7 @@ class PacedWaveIn final : public WaveIn {
   std::condition_variable wake_;
   std::deque<WaveHeader*> queue_;
   uint32_t offset_ = 0;  // bytes of the front header already filled
-  std::atomic<uint64_t> position_{0};  // bytes since Start, lost ones included
+  std::atomic<uint64_t> position_{0};  // bytes written into headers since Start
   uint64_t taken_ = 0;                 // frames since open, for fail-after
   uint64_t overruns_ = 0;
   bool losing_ = false;  // input is being lost for want of a header

@@ -172,7 +172,6 @@ class PortAudioWaveIn final : public WaveIn {
           // No header: the rest of this input is lost, counted once per episode.
           if (!losing_) lost_.fetch_add(1, std::memory_order_relaxed);
           losing_ = true;
-          position += bytes;
           break;
         }
         current_ = ring_[tail % kRingSize];
@@ -273,7 +272,7 @@ class PortAudioWaveIn final : public WaveIn {
   uint32_t offset_ = 0;
   bool losing_ = false;  // input is being lost for want of a header
 
-  std::atomic<uint64_t> position_{0};  // bytes since Start, lost ones included
+  std::atomic<uint64_t> position_{0};  // bytes written into headers since Start
   std::atomic<uint64_t> taken_{0};     // since open, for fail-after
   std::atomic<uint64_t> callbacks_{0};
   std::atomic<uint64_t> lost_{0};             // episodes without a header
