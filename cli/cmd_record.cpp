@@ -330,10 +330,14 @@ int RunRecord(int argc, char** argv) {
   }
   AtomRef<BarSound> sound(new BarSound());
   tWAVEFORMATEX record_format = format;
+  struct stat before {};
+  const bool existed = lstat(path.c_str(), &before) == 0;
   if (!sound->Record(0, &record_format, path.c_str(), kWithPeaks, kCliMsPerPeak)) {
     const unsigned long code = platform::last_error();
     const uint32_t failure = mixer.GetRecordError(&why);
     mixer.Stop();
+    // A start that failed recorded nothing; the part of a header it may have left goes.
+    if (!existed) unlink(path.c_str());
     Fail(options.out, ErrorText(failure != 0 ? failure
                                 : code != 0  ? static_cast<uint32_t>(code)
                                              : sonark::kErrInputDeviceOpen,

@@ -261,8 +261,10 @@ TEST_F(RecordCommand, RefusesBadOptionsAndTargets) {
       {{"--over", "sound.wav", "--add", "x.wav"}, 1, "not a session"},
       {{"--seconds", "86400", "--rate", "48000", "x.wav"}, 1, "4 GB"},
   };
-  // The superuser writes into read-only folders.
+  // The superuser writes into read-only folders; the engine cannot make a file in /proc,
+  // and would record into memory instead.
   if (geteuid() != 0) cases.push_back({{"locked/x.wav"}, 1, "read-only"});
+  if (geteuid() == 0) cases.push_back({{"/proc/x.wav"}, 1, "cannot be created"});
   for (const Case& c : cases) {
     std::vector<std::string> args = {"record"};
     args.insert(args.end(), c.args.begin(), c.args.end());
