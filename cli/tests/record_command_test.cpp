@@ -252,6 +252,7 @@ TEST_F(RecordCommand, RefusesBadOptionsAndTargets) {
       {{"--add", "x.wav"}, 2, "--over"},
       {{"x.wav", "y.wav"}, 2, "more than OUT.wav"},
       {{"--loud", "x.wav"}, 2, "unknown option"},
+      {{"--device", "1", "x.wav"}, 2, "no input device 1"},
       {{"folder"}, 1, "is a folder"},
       {{"folder-link"}, 1, "is a link to a folder"},
       {{"dangling"}, 1, "does not exist"},
