@@ -4,6 +4,7 @@
 #include <tarnell/file_obj.h>
 #include <tarnell/internet_access.h>
 #include <tarnell/internet_download.h>
+#include <stdio_ext.h>
 
 #include <cerrno>
 #include <cstring>
@@ -176,8 +177,13 @@ long CFileObj::Write(const char* buf, long count) {
   const long before = position_;
   const size_t written = std::fwrite(buf, 1, static_cast<size_t>(count), stream_);
   // Flushed every time so that a reader polling the size (a download's owner) sees the data,
-  // and so that a full disk is reported by this write rather than lost at close.
-  if (std::fflush(stream_) != 0) {
+  // and so that a full disk is reported by this write rather than lost at close. After any
+  // failure stdio's own count cannot be trusted (a short write is retried from its buffer, and
+  // that may fail again unseen), and what it still buffers must not reach the file later: the
+  // write counts as not made.
+  const bool flushed = std::fflush(stream_) == 0;
+  if (!flushed || std::ferror(stream_) || written < static_cast<size_t>(count)) {
+    __fpurge(stream_);
     std::clearerr(stream_);
     fseeko(stream_, before, SEEK_SET);
     platform::set_last_error(tarnell::kErrWriteFailed);
@@ -185,8 +191,6 @@ long CFileObj::Write(const char* buf, long count) {
   }
   position_ += static_cast<long>(written);
   if (position_ > end_) end_ = position_;
-  // A refused write (a read-only stream) must not leave the stream failing later reads.
-  if (written < static_cast<size_t>(count)) std::clearerr(stream_);
   return static_cast<long>(written);
 }
 

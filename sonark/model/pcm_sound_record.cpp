@@ -176,6 +176,14 @@ int CPCMSound::FinishRecording(bool becomeSound) {
   const long recorded = state->riff.CurrentStreamDataCount();
   state->riff.EndWriteStream();
   state->riff.Close();
+  if (state->failed && !state->path.empty()) {
+    // A write that failed may have left part of its block behind the counted data.
+    std::error_code ignored;
+    const auto end = static_cast<std::uintmax_t>(state->dataStart + recorded);
+    if (std::filesystem::file_size(state->path, ignored) > end) {
+      std::filesystem::resize_file(state->path, end, ignored);
+    }
+  }
   if (!becomeSound) return 1;
   const long whole = recorded - recorded % state->format.nBlockAlign;
 

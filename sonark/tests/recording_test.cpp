@@ -306,7 +306,7 @@ TEST_F(RecordingTest, WriteFailureEndsTheRecordingWithAValidFile) {
     EXPECT_LE(file.size(), limit);
     EXPECT_EQ(riffSize, 38 + dataSize);
     EXPECT_EQ(dataSize % 4096, 0u);  // whole blocks, and only those
-    EXPECT_LE(kHeader + dataSize, file.size());
+    EXPECT_EQ(kHeader + dataSize, file.size());  // nothing of the failed block is left behind
     if (limit == kHeader) {
       EXPECT_EQ(dataSize, 0u);
       EXPECT_EQ(sound_->Length(0), 0);
