@@ -4,6 +4,7 @@
 #include <cli/commands.h>
 #include <cli/interrupt.h>
 #include <cli/session_io.h>
+#include <cli/status_line.h>
 #include <cli/terminal_keys.h>
 #include <cli/terminal_text.h>
 #include <cli/timeline_load.h>
@@ -88,43 +89,6 @@ int ParseOptions(int argc, char** argv, PlayOptions* options) {
   return -1;
 }
 
-// "m:ss.t"
-std::string Clock(long ms) {
-  ms = std::max(ms, 0L);
-  char text[32];
-  snprintf(text, sizeof text, "%ld:%02ld.%ld", ms / 60000, ms / 1000 % 60, ms / 100 % 10);
-  return text;
-}
-
-// "position / length" on one line of standard error, redrawn in place, when that is a
-// terminal; nothing otherwise.
-class PositionLine {
- public:
-  PositionLine() : visible_(isatty(STDERR_FILENO) != 0) {}
-  ~PositionLine() { Clear(); }
-  PositionLine(const PositionLine&) = delete;
-  PositionLine& operator=(const PositionLine&) = delete;
-
-  void Show(long position, long length, bool paused) {
-    if (!visible_) return;
-    std::string text = Clock(position) + " / " + Clock(length) + (paused ? "  paused" : "");
-    if (text == shown_) return;
-    fprintf(stderr, "\r%s\033[K", text.c_str());
-    fflush(stderr);
-    shown_ = std::move(text);
-  }
-  void Clear() {
-    if (shown_.empty()) return;
-    fputs("\r\033[K", stderr);
-    fflush(stderr);
-    shown_.clear();
-  }
-
- private:
-  bool visible_;
-  std::string shown_;  // what the line shows now; empty when nothing
-};
-
 int CannotPlay(const std::string& in, uint32_t code, const std::string& why) {
   std::string text = DescribeError(code);
   if (!why.empty()) text += ": " + why;
@@ -136,7 +100,7 @@ int CannotPlay(const std::string& in, uint32_t code, const std::string& why) {
 // Plays until the end, a stop by the user or a device failure. True when the user stopped.
 bool Follow(CPCMMixer& mixer, long from, long length) {
   TerminalKeys keys;
-  PositionLine line;
+  StatusLine line;
   // Once the device has closed at the end the clock falls back to the tick count less the
   // latency, which lies behind; the shown position never goes back.
   long position = from;
@@ -147,7 +111,9 @@ bool Follow(CPCMMixer& mixer, long from, long length) {
     }
     if (keys.Wait(kTickMs) == ' ') mixer.Pause(mixer.IsPaused() ? 0 : 1);
     position = std::clamp(from + mixer.GetMillisecondsPlayedSoFar(), position, length);
-    line.Show(position, length, mixer.IsPaused() != 0);
+    std::string text = Clock(position);
+    text.append(" / ").append(Clock(length)).append(mixer.IsPaused() != 0 ? "  paused" : "");
+    line.Show(std::move(text));
   }
   return Interrupted();
 }

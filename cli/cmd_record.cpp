@@ -6,6 +6,7 @@
 #include <cli/record_meter.h>
 #include <cli/record_target.h>
 #include <cli/session_io.h>
+#include <cli/status_line.h>
 #include <cli/terminal_text.h>
 #include <cli/timeline_load.h>
 #include <platform/clock.h>
@@ -214,7 +215,7 @@ enum class Stop { kTimeUp, kSessionEnd, kUser, kOnItsOwn, kWaveFull };
 
 // Follows the recording until it is to stop, with the meter on a terminal.
 Stop Follow(MeteredMixer& mixer, CPCMSound* sound, const tWAVEFORMATEX& format, long limitMs) {
-  RecordMeterLine line;
+  StatusLine line;
   const double bytes_per_ms = format.nAvgBytesPerSec / 1000.0;
   uint64_t shown_at = 0;
   for (;;) {
@@ -229,7 +230,7 @@ Stop Follow(MeteredMixer& mixer, CPCMSound* sound, const tWAVEFORMATEX& format, 
       return Stop::kWaveFull;
     const uint64_t now = platform::monotonic_ms();
     if (now - shown_at >= 100) {
-      line.Show(elapsed, limitMs, mixer.Left(), mixer.Right(), format.nChannels == 2);
+      line.Show(RecordMeterText(elapsed, limitMs, mixer.Left(), mixer.Right(), format.nChannels == 2));
       shown_at = now;
     }
     usleep(kTickMs * 1000);

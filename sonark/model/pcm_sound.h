@@ -202,8 +202,8 @@ class SONARK_API CPCMSound : public CAudioAtom {
   TRenderResult SkipData(_bufferType* block, unsigned long* bytesOut);
   // Appends one recorded block (ptInterleaved, in the recording format) to the recording's
   // file, and its peaks; the mixer calls it on the mixing thread under the engine lock, and it
-  // takes no lock of the sound. 1 when everything was written; 0 (kErrRecordWrite) otherwise,
-  // with the whole frames that were written kept.
+  // takes no lock of the sound. 1 when everything was written; 0 otherwise, with the file's
+  // reason in the last error (else kErrRecordWrite) and what was written before kept.
   virtual int WriteData(_bufferType* block);
   // Refills the buffer between blocks: its Fill result, 0 without a buffer.
   virtual int Idle(const tWAVEFORMATEX* format);

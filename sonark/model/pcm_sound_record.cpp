@@ -155,15 +155,17 @@ int CPCMSound::WriteData(_bufferType* block) {
   state->unpatched += written > 0 ? static_cast<unsigned long>(written) : 0;
   if (written != static_cast<long>(size)) {
     // What did reach the file stays part of the recording.
+    const uint32_t cause = platform::last_error();
     state->failed = true;
     state->riff.PatchStreamSizes();
-    return sonark::Fail(sonark::kErrRecordWrite);
+    return sonark::Fail(cause != 0 ? cause : sonark::kErrRecordWrite);
   }
   if (state->unpatched >= state->format.nAvgBytesPerSec) {
     state->unpatched = 0;
     if (!state->riff.PatchStreamSizes()) {
+      const uint32_t cause = platform::last_error();
       state->failed = true;
-      return sonark::Fail(sonark::kErrRecordWrite);
+      return sonark::Fail(cause != 0 ? cause : sonark::kErrRecordWrite);
     }
   }
   return 1;
