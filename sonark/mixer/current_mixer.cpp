@@ -4,6 +4,7 @@
 #include <sonark/mixer/current_mixer.h>
 #include <sonark/mixer/pcm_mixer.h>
 #include <sonark/model/atom_player.h>
+#include <sonark/model/pcm_sound.h>
 
 #include <atomic>
 #include <mutex>
@@ -26,8 +27,25 @@ int PlayOnCurrentMixer(CAudioAtom* atom, long offset) {
   return mixer->Play(atom, offset, 0);
 }
 
-// The model's Play reaches the mixer through this registration, never by naming it.
-const bool g_registered = (SetAtomPlayer(&PlayOnCurrentMixer), true);
+int RecordOnCurrentMixer(CPCMSound* sound, tWAVEFORMATEX* format) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  CPCMMixer* mixer = GetCurrentMixer();
+  if (mixer == nullptr) {
+    platform::set_last_error(sonark::kErrNoCurrentMixer);
+    return 0;
+  }
+  return mixer->Record(sound, format);
+}
+
+void StopInputOnCurrentMixer(CPCMSound* sound) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  if (CPCMMixer* mixer = GetCurrentMixer()) mixer->StopAtom(sound, 0);
+}
+
+// The model's Play and Record reach the mixer through these registrations, never by naming it.
+const bool g_registered = (SetAtomPlayer(&PlayOnCurrentMixer),
+                           SetAtomRecorder(&RecordOnCurrentMixer, &StopInputOnCurrentMixer),
+                           true);
 
 }  // namespace
 

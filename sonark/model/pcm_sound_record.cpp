@@ -4,9 +4,8 @@
 #include <sonark/fail.h>
 #include <sonark/load/peak_slicer.h>
 #include <sonark/load/peaks.h>
-#include <sonark/mixer/current_mixer.h>
-#include <sonark/mixer/pcm_mixer.h>
 #include <sonark/model/atom_guard.h>
+#include <sonark/model/atom_player.h>
 #include <sonark/model/loaded_sounds.h>
 #include <sonark/model/pcm_sound.h>
 #include <sonark/render/buffer_format.h>
@@ -75,7 +74,7 @@ int CPCMSound::Record(int type, const tWAVEFORMATEX* format, const char* path, i
     AtomGuard guard(*this);
     if (record_state_ == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
     // Ends the input, which hands the sound every block it has recorded.
-    if (CPCMMixer* mixer = GetCurrentMixer()) mixer->StopAtom(this, 0);
+    StopRecordingOnCurrentMixer(this);
     return FinishRecording(true);
   }
 
@@ -84,8 +83,6 @@ int CPCMSound::Record(int type, const tWAVEFORMATEX* format, const char* path, i
   if (format == nullptr || !ValidateFormat(&pcm, kWaveFormatPcm)) {
     return sonark::Fail(sonark::kErrUnsupportedPcm);
   }
-  CPCMMixer* mixer = GetCurrentMixer();
-  if (mixer == nullptr) return sonark::Fail(sonark::kErrNoCurrentMixer);
   if (record_state_ != nullptr) Record(1, nullptr, nullptr, 0, 0);
   Unload();
 
@@ -122,7 +119,7 @@ int CPCMSound::Record(int type, const tWAVEFORMATEX* format, const char* path, i
   SetRefObj(object.get());
   record_state_ = std::move(state);
 
-  if (!mixer->Record(this, &pcm)) {
+  if (!StartRecordingOnCurrentMixer(this, &pcm)) {
     const uint32_t code = platform::last_error();
     // Nothing was recorded: the empty file this made goes again.
     const std::string made = record_state_->path;
