@@ -121,7 +121,7 @@ TEST(WaveInWav, FastRecordsTheFileExactlyThenSilence) {
     bool streamed;
   };
   for (const Case& c : {Case{kCd, false}, Case{PcmFormat(44100, 1, 8), true}}) {
-    SCOPED_TRACE(c.format.wBitsPerSample);
+    SCOPED_TRACE(static_cast<int>(c.format.wBitsPerSample));
     const std::string path = dir / "in.wav";
     WriteWave(path, samples, 44100, c.streamed);
     ScopedAudio audio("wav:in=" + path + ",fast");
