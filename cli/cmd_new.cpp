@@ -1,4 +1,5 @@
 // quarl-cli new OUT.sgp SOUND[@MS] ...
+#include <cli/command_args.h>
 #include <cli/commands.h>
 #include <session/safe_replace.h>
 #include <cli/session_io.h>
@@ -63,10 +64,7 @@ bool ParsePlacement(const char* arg, Placement* out) {
   return true;
 }
 
-int UsageError(const std::string& what) {
-  fprintf(stderr, "quarl-cli new: %s (see 'quarl-cli new --help')\n", what.c_str());
-  return kExitUsage;
-}
+int UsageError(const std::string& what) { return CommandUsageError("new", what); }
 
 // Refuses an output that may not be replaced: a read-only file, a folder, and without
 // `force` a file that is not a session (a wave given as OUT by mistake).

@@ -58,10 +58,7 @@ void PrintUsage(FILE* out) {
       out);
 }
 
-int UsageError(const std::string& what) {
-  fprintf(stderr, "quarl-cli play: %s (see 'quarl-cli play --help')\n", what.c_str());
-  return kExitUsage;
-}
+int UsageError(const std::string& what) { return CommandUsageError("play", what); }
 
 // -1 to go on with `options` filled, else the exit status.
 int ParseOptions(int argc, char** argv, PlayOptions* options) {

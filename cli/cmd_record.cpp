@@ -2,6 +2,7 @@
 // stopped, optionally while a session plays (and then into that session).
 #include <cli/command_args.h>
 #include <cli/commands.h>
+#include <cli/disk_room.h>
 #include <cli/interrupt.h>
 #include <cli/record_meter.h>
 #include <cli/record_target.h>
@@ -92,10 +93,7 @@ void PrintUsage(FILE* out) {
       out);
 }
 
-int UsageError(const std::string& what) {
-  fprintf(stderr, "quarl-cli record: %s (see 'quarl-cli record --help')\n", what.c_str());
-  return kExitUsage;
-}
+int UsageError(const std::string& what) { return CommandUsageError("record", what); }
 
 // A positive number of seconds, decimals allowed; false for anything else.
 bool ParseSeconds(const char* text, double* out) {

@@ -3,6 +3,7 @@
 // (render_split), then for each output a size check and the mixer into a chain of small sinks
 // (render_sinks).
 #include <cli/commands.h>
+#include <cli/disk_room.h>
 #include <cli/interrupt.h>
 #include <cli/progress.h>
 #include <cli/render_mp3.h>
@@ -22,7 +23,6 @@
 #include <sonark/model/atom_ref.h>
 #include <sonark/render/buffer_format.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <tarnell/ref_ptr.h>
 
 #include <cerrno>
@@ -33,10 +33,6 @@
 
 namespace {
 
-// The largest file a wave's 32-bit sizes can describe.
-constexpr double kWaveLimitBytes = 4294967295.0;
-// Room for the headers, the information list or the tags on top of the sound data.
-constexpr double kOverheadBytes = 4096.0;
 // The software text of the information list and the encoder field of the tags.
 constexpr const char* kSoftwareText = "Tessel quarl-cli";
 
@@ -56,16 +52,6 @@ tWAVEFORMATEX ChooseWaveFormat(SessionRootGroup* root, const RenderOptions& opti
   return format;
 }
 
-std::string Megabytes(double bytes) {
-  char text[32];
-  // Small sizes keep enough digits to tell what is needed from what is free.
-  if (bytes < 10e6) {
-    snprintf(text, sizeof text, "%.0f KB", bytes / 1e3);
-  } else {
-    snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
-  }
-  return text;
-}
 
 // One file to write: the stretch of the time line it holds and its file information.
 struct OutputJob {
@@ -144,21 +130,20 @@ bool RenderRun::CheckSize(CConv2FileObj& converter, CConv2FileFormat& target_for
                           std::string* error) {
   const double bytes =
       converter.GetBytesToWrite(&target_format, &pcm, static_cast<double>(length_ms)) +
-      kOverheadBytes;
+      kFileOverheadBytes;
   // Devices and FIFOs take a stream of any length, its sizes marked unknown.
   if (target.Direct()) return true;
-  if (options_.kind == OutputKind::kWave && bytes > kWaveLimitBytes) {
-    *error = "the render would take " + Megabytes(bytes) +
+  if (options_.kind == OutputKind::kWave && bytes > kWaveFileLimitBytes) {
+    *error = "the render would take " + SizeText(bytes) +
              ", more than a wave file can hold (4 GB); choose a shorter stretch (--from, --to) "
              "or a smaller format";
     return false;
   }
-  struct statvfs disk {};
-  if (statvfs(FolderOf(target.TempPath()).c_str(), &disk) == 0) {
-    const double free_bytes = static_cast<double>(disk.f_bavail) * disk.f_frsize;
+  const double free_bytes = FreeBytes(FolderOf(target.TempPath()));
+  if (free_bytes >= 0) {
     if (bytes > free_bytes) {
-      *error = "the render needs " + Megabytes(bytes) + " but the disk has " +
-               Megabytes(free_bytes) + " free";
+      *error = "the render needs " + SizeText(bytes) + " but the disk has " +
+               SizeText(free_bytes) + " free";
       return false;
     }
   }

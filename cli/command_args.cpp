@@ -1,6 +1,8 @@
 #include <cli/command_args.h>
+#include <cli/commands.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,4 +40,9 @@ std::string TakeNumber(CommandArgs& args, const char* option, long low, long hig
   if (!ParseNumber(value, low, high, out))
     return std::string("bad value '") + value + "' for " + option + " (" + expected + ")";
   return {};
+}
+
+int CommandUsageError(const char* command, const std::string& what) {
+  fprintf(stderr, "quarl-cli %s: %s (see 'quarl-cli %s --help')\n", command, what.c_str(), command);
+  return kExitUsage;
 }

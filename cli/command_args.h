@@ -33,3 +33,7 @@ bool ParseNumber(const char* text, long low, long high, long* out);
 // the usage error to show ("--from needs a value", "bad value 'x' for --from (EXPECTED)").
 std::string TakeNumber(CommandArgs& args, const char* option, long low, long high,
                        const char* expected, long* out);
+
+// Says on standard error what is wrong with the use of `command` and where its help is; returns
+// the exit status of a usage error.
+int CommandUsageError(const char* command, const std::string& what);

@@ -1,7 +1,7 @@
+#include <cli/disk_room.h>
 #include <cli/record_target.h>
 #include <session/safe_replace.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,9 +11,6 @@
 #include <cstring>
 
 namespace {
-
-// Headers, peaks of the last block and what the file system rounds up, on top of the data.
-constexpr double kOverheadBytes = 4096.0;
 
 // Makes `folder` and the levels above it that are missing, as a user's own folders are made.
 bool MakeFolders(const std::string& folder, std::string* reason) {
@@ -58,15 +55,6 @@ std::string CheckExisting(const std::string& out, bool overwrite, std::string* r
 
 }  // namespace
 
-std::string SizeText(double bytes) {
-  char text[32];
-  if (bytes < 10e6) {
-    snprintf(text, sizeof text, "%.0f KB", bytes / 1e3);
-  } else {
-    snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
-  }
-  return text;
-}
 
 bool PrepareRecordTarget(const std::string& out, bool overwrite, double expectedBytes,
                          std::string* absolute, std::string* reason) {
@@ -76,7 +64,7 @@ bool PrepareRecordTarget(const std::string& out, bool overwrite, double expected
   }
   const std::string file = CheckExisting(out, overwrite, reason);
   if (file.empty()) return false;
-  if (expectedBytes >= 0 && expectedBytes + kOverheadBytes > kWaveFileLimitBytes) {
+  if (expectedBytes >= 0 && expectedBytes + kFileOverheadBytes > kWaveFileLimitBytes) {
     *reason = "the recording would take " + SizeText(expectedBytes) +
               ", more than a wave file can hold (4 GB); record fewer seconds or a smaller format";
     return false;
@@ -99,14 +87,13 @@ bool PrepareRecordTarget(const std::string& out, bool overwrite, double expected
     return false;
   }
   if (expectedBytes >= 0) {
-    struct statvfs disk {};
-    if (statvfs(folder.c_str(), &disk) == 0) {
-      double free_bytes = static_cast<double>(disk.f_bavail) * disk.f_frsize;
+    double free_bytes = FreeBytes(folder);
+    if (free_bytes >= 0) {
       // The file recorded over gives its room back.
       struct stat old {};
       if (stat(file.c_str(), &old) == 0) free_bytes += static_cast<double>(old.st_size);
-      if (expectedBytes + kOverheadBytes > free_bytes) {
-        *reason = "the recording needs " + SizeText(expectedBytes + kOverheadBytes) +
+      if (expectedBytes + kFileOverheadBytes > free_bytes) {
+        *reason = "the recording needs " + SizeText(expectedBytes + kFileOverheadBytes) +
                   " but the disk has " + SizeText(free_bytes) + " free";
         return false;
       }

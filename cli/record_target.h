@@ -4,12 +4,6 @@
 
 // Where a recording goes, checked before the input device is opened.
 
-// A wave file holds at most 4 GB.
-constexpr double kWaveFileLimitBytes = 4294967295.0;
-
-// "12 KB", "3.4 MB".
-std::string SizeText(double bytes);
-
 // Checks `out` as the new file of a recording and makes its folder when that is missing. A
 // folder, a device, a FIFO, a link to one of them or to nothing, an existing file without
 // `overwrite`, a read-only file or folder, and (when `expectedBytes` is not negative) a

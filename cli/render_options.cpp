@@ -9,10 +9,7 @@
 
 namespace {
 
-int UsageError(const std::string& what) {
-  fprintf(stderr, "quarl-cli render: %s (see 'quarl-cli render --help')\n", what.c_str());
-  return kExitUsage;
-}
+int UsageError(const std::string& what) { return CommandUsageError("render", what); }
 
 // A number option: its range, and the field of `Owner` it sets (null: read apart).
 template <typename Owner>
