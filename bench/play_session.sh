@@ -1,6 +1,7 @@
 # Sourced by the playback benchmarks: reads [build-dir] [seconds], makes a work folder that goes
 # at exit, a session of `tracks` (default 16) different stereo 16-bit 44.1 kHz sounds of
-# `seconds` each, all at 0, in "$work/session.sgp", and defines play_measured.
+# `seconds` each, all at 0, in "$work/session.sgp", and defines play_measured and the busy
+# machine (start_compilers, stop_compilers).
 build=${1:-build}
 seconds=${2:-$default_seconds}
 tracks=${tracks:-16}
@@ -11,7 +12,37 @@ for tool in sox /usr/bin/time; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/$(basename "$0" .sh).XXXXXX")
-cleanup() { rm -rf "$work"; }
+# Two compiler processes building one of the engine's larger sources over and over, as a busy
+# machine; stop_compilers ends them (and the compiler running at the moment). Needs g++.
+compilers=()
+start_compilers() {
+  command -v g++ > /dev/null || { echo "g++ is needed (scripts/setup.sh)" >&2; exit 1; }
+  local root n
+  root=$(cd "$(dirname "$0")/.." && pwd)
+  for n in 1 2; do
+    (
+      while :; do
+        g++ -std=c++20 -O2 -I"$root" -c "$root/sonark/mixer/pcm_mixer.cpp" -o "$work/load$n.o"
+      done
+    ) > /dev/null 2>&1 &
+    compilers+=($!)
+  done
+  # Let both get going first.
+  sleep 2
+}
+stop_compilers() {
+  local pid
+  for pid in "${compilers[@]}"; do
+    pkill -P "$pid" 2> /dev/null || true
+    kill "$pid" 2> /dev/null || true
+  done
+  wait "${compilers[@]}" 2> /dev/null || true
+  compilers=()
+}
+cleanup() {
+  stop_compilers
+  rm -rf "$work"
+}
 trap cleanup EXIT
 # Peaks are built by `new` and cached here, so the play only loads them.
 export XDG_CACHE_HOME="$work/cache"
@@ -35,3 +66,4 @@ play_measured() {
   underruns=${underruns:-0}
 }
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", 100 * a / b }'; }
+

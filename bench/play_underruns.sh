@@ -8,30 +8,7 @@
 set -euo pipefail
 default_seconds=60
 . "$(dirname "$0")/play_session.sh"
-command -v g++ > /dev/null || { echo "g++ is needed (scripts/setup.sh)" >&2; exit 1; }
-
-root=$(cd "$(dirname "$0")/.." && pwd)
-loaders=()
-stop_loaders() {
-  # The compiler running at the moment goes with its loop.
-  for pid in "${loaders[@]}"; do
-    pkill -P "$pid" 2> /dev/null || true
-    kill "$pid" 2> /dev/null || true
-  done
-  wait "${loaders[@]}" 2> /dev/null || true
-  cleanup
-}
-trap stop_loaders EXIT
-for n in 1 2; do
-  (
-    while :; do
-      g++ -std=c++20 -O2 -I"$root" -c "$root/sonark/mixer/pcm_mixer.cpp" -o "$work/load$n.o"
-    done
-  ) > /dev/null 2>&1 &
-  loaders+=($!)
-done
-# Let both compilers get going first.
-sleep 2
+start_compilers
 
 play_measured
 load=$(cut -d ' ' -f 1 /proc/loadavg)

@@ -13,32 +13,15 @@ set -euo pipefail
 default_seconds=60
 tracks=8
 . "$(dirname "$0")/play_session.sh"
-command -v g++ > /dev/null || { echo "g++ is needed (scripts/setup.sh)" >&2; exit 1; }
 (( seconds >= 5 )) || { echo "record at least 5 s" >&2; exit 1; }
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-loaders=()
 recorder=
 stop_all() {
   [[ -n "$recorder" ]] && kill "$recorder" 2> /dev/null || true
-  # The compiler running at the moment goes with its loop.
-  for pid in "${loaders[@]}"; do
-    pkill -P "$pid" 2> /dev/null || true
-    kill "$pid" 2> /dev/null || true
-  done
-  wait 2> /dev/null || true
   cleanup
 }
 trap stop_all EXIT
-for n in 1 2; do
-  (
-    while :; do
-      g++ -std=c++20 -O2 -I"$root" -c "$root/sonark/mixer/pcm_mixer.cpp" -o "$work/load$n.o"
-    done
-  ) > /dev/null 2>&1 &
-  loaders+=($!)
-done
-sleep 2
+start_compilers
 
 # "TID TICKS" for every thread of `pid` (user + system clock ticks).
 thread_ticks() {
