@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace platform {
@@ -135,30 +136,29 @@ int BeginWrite(WaveHeader* header, const tWAVEFORMATEX& format, bool failed) {
   return kWaveOk;
 }
 
-}  // namespace wave_out_detail
-
 namespace {
 
-// The backend actually used: PortAudio gives way to `null` when it has no output device.
-Backend EffectiveBackend(const AudioChoice& choice) {
-  if (choice.backend == Backend::kPortAudio && !PortAudioAvailable()) return Backend::kNull;
-  return choice.backend;
-}
+template <class Device>
+constexpr bool kInput = std::is_same_v<Device, WaveIn>;
 
-void DescribeSoftwareDevice(const AudioChoice& choice, WaveOutDeviceInfo* info) {
-  // A `wav` choice with only an input file plays nothing, as `null` does.
-  info->name = choice.backend == Backend::kWav && !choice.outPath.empty() ? choice.outPath : "null";
-  info->defaultFormat = PcmFormat(44100, 2, 16);
-  info->isDefault = true;
+// The backend actually used: PortAudio gives way to `null` when it has no device of this
+// direction.
+template <class Device>
+Backend EffectiveBackend(const AudioChoice& choice) {
+  if (choice.backend == Backend::kPortAudio &&
+      !(kInput<Device> ? PortAudioInputAvailable() : PortAudioAvailable())) {
+    return Backend::kNull;
+  }
+  return choice.backend;
 }
 
 }  // namespace
 
-uint32_t WaveOutDeviceCount() {
-  const AudioChoice choice = CurrentAudioChoice();
-  switch (EffectiveBackend(choice)) {
+template <class Device>
+uint32_t DeviceCount() {
+  switch (EffectiveBackend<Device>(CurrentAudioChoice())) {
     case Backend::kPortAudio:
-      return PortAudioDeviceCount();
+      return kInput<Device> ? PortAudioInputDeviceCount() : PortAudioDeviceCount();
     case Backend::kNull:
     case Backend::kWav:
       return 1;
@@ -168,25 +168,34 @@ uint32_t WaveOutDeviceCount() {
   return 0;
 }
 
-int WaveOutDeviceDescribe(uint32_t device, WaveOutDeviceInfo* info) {
+template <class Info>
+int DescribeDevice(uint32_t device, Info* info) {
+  using Device = std::conditional_t<std::is_same_v<Info, WaveInDeviceInfo>, WaveIn, WaveOut>;
   if (!info) return kWaveError;
   const AudioChoice choice = CurrentAudioChoice();
-  switch (EffectiveBackend(choice)) {
+  switch (EffectiveBackend<Device>(choice)) {
     case Backend::kPortAudio:
       return PortAudioDescribe(device, info);
     case Backend::kNull:
-    case Backend::kWav:
+    case Backend::kWav: {
       if (device != 0 && device != kWaveDefaultDevice) return kWaveBadDevice;
-      DescribeSoftwareDevice(choice, info);
+      // A `wav` choice without a file for this direction plays or records nothing, as `null`
+      // does.
+      const std::string& path = kInput<Device> ? choice.inPath : choice.outPath;
+      info->name = choice.backend == Backend::kWav && !path.empty() ? path : "null";
+      info->defaultFormat = PcmFormat(44100, 2, 16);
+      info->isDefault = true;
       return kWaveOk;
+    }
     case Backend::kInvalid:
       break;
   }
   return kWaveBadDevice;
 }
 
-std::string WaveOutBackendName() {
-  switch (EffectiveBackend(CurrentAudioChoice())) {
+template <class Device>
+std::string BackendName() {
+  switch (EffectiveBackend<Device>(CurrentAudioChoice())) {
     case Backend::kPortAudio:
       return "portaudio";
     case Backend::kNull:
@@ -198,6 +207,84 @@ std::string WaveOutBackendName() {
   }
   return {};
 }
+
+template <class Device>
+std::unique_ptr<Device> OpenDevice(uint32_t device, const tWAVEFORMATEX& format, int* result,
+                                   std::string* why) {
+  int ignoredResult = kWaveOk;
+  std::string ignoredWhy;
+  if (!result) result = &ignoredResult;
+  if (!why) why = &ignoredWhy;
+  why->clear();
+  const AudioChoice choice = CurrentAudioChoice();
+  const Backend backend = EffectiveBackend<Device>(choice);
+  if (backend == Backend::kInvalid) {
+    *result = kWaveBadDevice;
+    *why = choice.problem;
+    return nullptr;
+  }
+  if (backend != Backend::kPortAudio && device != 0 && device != kWaveDefaultDevice) {
+    *result = kWaveBadDevice;
+    *why = std::string(kInput<Device> ? "there is no input device " : "there is no sound device ");
+    why->append(std::to_string(device))
+        .append(" (the ")
+        .append(backend == Backend::kWav ? "wav" : "null")
+        .append(" backend has one, number 0)");
+    return nullptr;
+  }
+  if (std::string problem = FormatProblem(format); !problem.empty()) {
+    *result = kWaveBadFormat;
+    *why = std::string(kInput<Device> ? "cannot record " : "cannot play ");
+    why->append(DescribeFormat(format)).append(": ").append(problem);
+    return nullptr;
+  }
+  *result = kWaveOk;
+  AudioChoice software = choice;
+  software.backend = backend;  // `null` when PortAudio had nothing to offer
+  if constexpr (kInput<Device>) {
+    if (backend == Backend::kPortAudio) return OpenPortAudioInput(device, choice, format, result, why);
+    return OpenPacedInput(software, format, result, why);
+  } else {
+    if (backend == Backend::kPortAudio) return OpenPortAudioDevice(device, choice, format, result, why);
+    return OpenPacedDevice(software, format, result, why);
+  }
+}
+
+template uint32_t DeviceCount<WaveOut>();
+template uint32_t DeviceCount<WaveIn>();
+template int DescribeDevice(uint32_t, WaveOutDeviceInfo*);
+template int DescribeDevice(uint32_t, WaveInDeviceInfo*);
+template std::string BackendName<WaveOut>();
+template std::string BackendName<WaveIn>();
+template std::unique_ptr<WaveOut> OpenDevice(uint32_t, const tWAVEFORMATEX&, int*, std::string*);
+template std::unique_ptr<WaveIn> OpenDevice(uint32_t, const tWAVEFORMATEX&, int*, std::string*);
+
+int PrepareHeader(WaveHeader* header) {
+  if (!header) return kWaveError;
+  const uint32_t flags = header->flags.load(std::memory_order_acquire);
+  if (flags & kWaveHeaderInQueue) return kWaveStillPlaying;
+  header->flags.store((flags | kWaveHeaderPrepared) & ~(kWaveHeaderDone | kWaveHeaderFailed),
+                      std::memory_order_relaxed);
+  return kWaveOk;
+}
+
+int UnprepareHeader(WaveHeader* header) {
+  if (!header) return kWaveError;
+  const uint32_t flags = header->flags.load(std::memory_order_acquire);
+  if (flags & kWaveHeaderInQueue) return kWaveStillPlaying;
+  header->flags.store(flags & ~kWaveHeaderPrepared, std::memory_order_relaxed);
+  return kWaveOk;
+}
+
+}  // namespace wave_out_detail
+
+uint32_t WaveOutDeviceCount() { return DeviceCount<WaveOut>(); }
+
+int WaveOutDeviceDescribe(uint32_t device, WaveOutDeviceInfo* info) {
+  return DescribeDevice(device, info);
+}
+
+std::string WaveOutBackendName() { return BackendName<WaveOut>(); }
 
 std::string WaveOutBackendProblem() { return CurrentAudioChoice().problem; }
 
@@ -225,53 +312,13 @@ const char* WaveResultText(int result) {
 
 std::unique_ptr<WaveOut> WaveOut::Open(uint32_t device, const tWAVEFORMATEX& format, int* result,
                                        std::string* why) {
-  int ignoredResult = kWaveOk;
-  std::string ignoredWhy;
-  if (!result) result = &ignoredResult;
-  if (!why) why = &ignoredWhy;
-  why->clear();
-  const AudioChoice choice = CurrentAudioChoice();
-  const Backend backend = EffectiveBackend(choice);
-  if (backend == Backend::kInvalid) {
-    *result = kWaveBadDevice;
-    *why = choice.problem;
-    return nullptr;
-  }
-  if (backend != Backend::kPortAudio && device != 0 && device != kWaveDefaultDevice) {
-    *result = kWaveBadDevice;
-    *why = "there is no sound device " + std::to_string(device) + " (the " +
-           (backend == Backend::kWav ? "wav" : "null") + " backend has one, number 0)";
-    return nullptr;
-  }
-  if (std::string problem = FormatProblem(format); !problem.empty()) {
-    *result = kWaveBadFormat;
-    *why = "cannot play " + DescribeFormat(format) + ": " + problem;
-    return nullptr;
-  }
-  *result = kWaveOk;
-  if (backend == Backend::kPortAudio) return OpenPortAudioDevice(device, choice, format, result, why);
-  AudioChoice software = choice;
-  software.backend = backend;  // `null` when PortAudio had nothing to offer
-  return OpenPacedDevice(software, format, result, why);
+  return OpenDevice<WaveOut>(device, format, result, why);
 }
 
 WaveOut::~WaveOut() = default;
 
-int WaveOut::Prepare(WaveHeader* header) {
-  if (!header) return kWaveError;
-  const uint32_t flags = header->flags.load(std::memory_order_acquire);
-  if (flags & kWaveHeaderInQueue) return kWaveStillPlaying;
-  header->flags.store((flags | kWaveHeaderPrepared) & ~(kWaveHeaderDone | kWaveHeaderFailed),
-                      std::memory_order_relaxed);
-  return kWaveOk;
-}
+int WaveOut::Prepare(WaveHeader* header) { return PrepareHeader(header); }
 
-int WaveOut::Unprepare(WaveHeader* header) {
-  if (!header) return kWaveError;
-  const uint32_t flags = header->flags.load(std::memory_order_acquire);
-  if (flags & kWaveHeaderInQueue) return kWaveStillPlaying;
-  header->flags.store(flags & ~kWaveHeaderPrepared, std::memory_order_relaxed);
-  return kWaveOk;
-}
+int WaveOut::Unprepare(WaveHeader* header) { return UnprepareHeader(header); }
 
 }  // namespace platform

@@ -47,6 +47,24 @@ inline void FinishHeader(WaveHeader* header, uint32_t extra = 0) {
                       std::memory_order_release);
 }
 
+// What the public functions of wave_out.h and wave_in.h do alike, once for both; `Device` is
+// WaveOut or WaveIn. PortAudio gives way to `null` when it has no device of that direction.
+template <class Device>
+uint32_t DeviceCount();
+// `Info` is WaveOutDeviceInfo or WaveInDeviceInfo (the same fields).
+template <class Info>
+int DescribeDevice(uint32_t device, Info* info);
+template <class Device>
+std::string BackendName();
+template <class Device>
+std::unique_ptr<Device> OpenDevice(uint32_t device, const tWAVEFORMATEX& format, int* result,
+                                   std::string* why);
+
+// Header bookkeeping, the same for output and input headers: Prepare marks a header prepared
+// and clears its done flag, Unprepare takes the mark away; a queued header is refused.
+int PrepareHeader(WaveHeader* header);
+int UnprepareHeader(WaveHeader* header);
+
 // The checks every Write makes before queueing; kWaveOk when the header may be queued.
 int CheckWritable(const WaveHeader* header, const tWAVEFORMATEX& format);
 
@@ -83,14 +101,12 @@ std::unique_ptr<WaveIn> OpenPacedInput(const AudioChoice& choice, const tWAVEFOR
 bool PortAudioAvailable();
 uint32_t PortAudioDeviceCount();
 int PortAudioDescribe(uint32_t device, WaveOutDeviceInfo* info);
+int PortAudioDescribe(uint32_t device, WaveInDeviceInfo* info);
 std::unique_ptr<WaveOut> OpenPortAudioDevice(uint32_t device, const AudioChoice& choice,
                                              const tWAVEFORMATEX& format, int* result,
                                              std::string* why);
 bool PortAudioInputAvailable();
 uint32_t PortAudioInputDeviceCount();
-int PortAudioInputDescribe(uint32_t device, WaveInDeviceInfo* info);
-// PortAudio's index of input `device` (kWaveDefaultDevice: the default input); -1 when none.
-int PortAudioInputIndex(uint32_t device);
 // Our result code for a PortAudio error, with the text that explains it in `*detail`.
 int PortAudioResult(int error, std::string* detail);
 std::unique_ptr<WaveIn> OpenPortAudioInput(uint32_t device, const AudioChoice& choice,
