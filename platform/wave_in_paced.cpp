@@ -3,20 +3,13 @@
 // with `fast`) as fast as headers are added, until the file ends; from there on it is silence
 // at the clock's pace, so that a fast recording left running does not grow without bound.
 //
-// All state is under one mutex. The header being filled is written only above the position:
-// the position is published (release) after its bytes, so the engine may read a header's bytes
-// below PositionBytes() while the device goes on filling the rest of it.
+// The thread, the queue and the failure are those of output (wave_paced_device.h). The header
+// being filled is written only above the position: the position is published (release) after
+// its bytes, so the engine may read a header's bytes below PositionBytes() while the device goes
+// on filling the rest of it.
 
-#include <platform/clock.h>
 #include <platform/wave_in_file.h>
-#include <platform/wave_out_backend.h>
-
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include <platform/wave_paced_device.h>
 
 namespace platform::wave_out_detail {
 
@@ -24,29 +17,15 @@ namespace {
 
 using wave_in_detail::RecordSource;
 
-constexpr auto kTick = std::chrono::milliseconds(5);
-
-class PacedWaveIn final : public WaveIn {
+class PacedWaveIn final : public PacedDevice<WaveIn> {
  public:
   PacedWaveIn(const tWAVEFORMATEX& format, bool fast, std::optional<uint64_t> failAfterMs,
               std::unique_ptr<RecordSource> source)
-      : WaveIn(format), fast_(fast), source_(std::move(source)) {
-    if (failAfterMs) {
-      failAfterMs_ = *failAfterMs;
-      failAfterFrames_ = BytesForMs(format, *failAfterMs) / format.nBlockAlign;
-    }
-    thread_ = std::thread([this] { Run(); });
+      : PacedDevice(format, failAfterMs), fast_(fast), source_(std::move(source)) {
+    StartThread();
   }
 
-  ~PacedWaveIn() override {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-      FinishAllLocked(0);
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
+  ~PacedWaveIn() override { StopThread(); }
 
   int AddBuffer(WaveHeader* header) override {
     std::lock_guard lock(mutex_);
@@ -72,7 +51,7 @@ class PacedWaveIn final : public WaveIn {
 
   int Stop() override {
     std::lock_guard lock(mutex_);
-    if (Paced()) TickLocked();  // what was due up to now is still recorded
+    if (ClockRunsLocked()) TickLocked();  // what was due up to now is still recorded
     started_ = false;
     if (!queue_.empty() && offset_ > 0) {
       WaveHeader* header = queue_.front();
@@ -93,65 +72,18 @@ class PacedWaveIn final : public WaveIn {
     return kWaveOk;
   }
 
-  int PositionBytes(uint64_t* bytes) override {
-    if (!bytes) return kWaveError;
-    std::lock_guard lock(mutex_);
-    if (Paced()) TickLocked();
-    *bytes = position_.load(std::memory_order_acquire);
-    return kWaveOk;
-  }
-
-  int Poll() override {
-    std::lock_guard lock(mutex_);
-    CheckFailAfterLocked();
-    return failed_ ? kWaveError : kWaveOk;
-  }
-
   uint64_t Overruns() override {
     std::lock_guard lock(mutex_);
     return overruns_;
-  }
-
-  std::string ErrorText() override {
-    std::lock_guard lock(mutex_);
-    return error_;
   }
 
  private:
   // Filling as fast as headers come: while recording and the file has frames left.
   bool Fast() const { return fast_ && started_ && !failed_ && source_->FramesLeft() > 0; }
   // Input arriving with the clock.
-  bool Paced() const { return started_ && !failed_ && !stopping_ && !Fast(); }
+  bool ClockRunsLocked() const override { return started_ && !failed_ && !stopping_ && !Fast(); }
 
-  void Run() {
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-      if (!Paced()) {
-        // Not recording: the clock starts afresh when recording does.
-        needAnchor_ = true;
-        wake_.wait(lock);
-        continue;
-      }
-      if (needAnchor_) TickLocked();  // the clock starts now
-      wake_.wait_for(lock, kTick);
-      if (Paced()) TickLocked();
-    }
-  }
-
-  // Records (or loses) the frames the clock owes since the last call.
-  void TickLocked() {
-    const uint64_t now = monotonic_ms();
-    if (needAnchor_) {
-      anchorMs_ = now;
-      clockFrames_ = 0;
-      needAnchor_ = false;
-      return;
-    }
-    const uint64_t frames = (now - anchorMs_) * Format().nSamplesPerSec / 1000;
-    const uint64_t due = frames - clockFrames_;
-    clockFrames_ = frames;
-    if (due) RecordLocked(due, /*mayLose=*/true);
-  }
+  void StepLocked(uint64_t frames) override { RecordLocked(frames, /*mayLose=*/true); }
 
   // As fast as headers come, up to the file's end; nothing is lost.
   void FillFastLocked() {
@@ -169,14 +101,13 @@ class PacedWaveIn final : public WaveIn {
   void RecordLocked(uint64_t frames, bool mayLose) {
     const uint32_t block = Format().nBlockAlign;
     while (frames && !failed_) {
-      uint64_t n = frames;
-      if (failAfterFrames_) n = std::min(n, *failAfterFrames_ - std::min(*failAfterFrames_, taken_));
+      uint64_t n = std::min(frames, RoomLocked() / block);
       if (queue_.empty()) {
         if (!mayLose) return;
         if (!losing_) ++overruns_;
         losing_ = true;
         source_->Skip(n);
-        taken_ += n;
+        CountLocked(n * block);
       } else {
         WaveHeader* header = queue_.front();
         n = std::min<uint64_t>(n, (header->length - offset_) / block);
@@ -187,7 +118,10 @@ class PacedWaveIn final : public WaveIn {
         }
         offset_ += static_cast<uint32_t>(n * block);
         losing_ = false;
-        Advance(n, block);
+        // The position is published after the bytes it covers.
+        CountLocked(n * block);
+        position_.store(position_.load(std::memory_order_relaxed) + n * block,
+                        std::memory_order_release);
         if (offset_ == header->length) {
           queue_.pop_front();
           header->bytesRecorded = offset_;
@@ -201,58 +135,11 @@ class PacedWaveIn final : public WaveIn {
     }
   }
 
-  // Publishes that `frames` more frames have been taken: the bytes written before are visible
-  // to whoever reads the position after this.
-  void Advance(uint64_t frames, uint32_t block) {
-    taken_ += frames;
-    position_.store(position_.load(std::memory_order_relaxed) + frames * block,
-                    std::memory_order_release);
-  }
-
-  void CheckFailAfterLocked() {
-    if (!failed_ && failAfterFrames_ && taken_ >= *failAfterFrames_) {
-      FailLocked(FailAfterText(failAfterMs_, /*recording=*/true));
-    }
-  }
-
-  void FailLocked(const std::string& why) {
-    failed_ = true;
-    error_ = why;
-    FinishAllLocked(kWaveHeaderFailed);
-    wake_.notify_all();
-  }
-
-  // Hands back every queued header: the first with what it holds, the others empty.
-  void FinishAllLocked(uint32_t extra) {
-    for (WaveHeader* header : queue_) {
-      header->bytesRecorded = header == queue_.front() ? offset_ : 0;
-      FinishHeader(header, extra);
-    }
-    queue_.clear();
-    offset_ = 0;
-  }
-
   const bool fast_;
   const std::unique_ptr<RecordSource> source_;
-  uint64_t failAfterMs_ = 0;
-  std::optional<uint64_t> failAfterFrames_;
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<WaveHeader*> queue_;
-  uint32_t offset_ = 0;  // bytes of the front header already filled
-  std::atomic<uint64_t> position_{0};  // bytes written into headers since Start
-  uint64_t taken_ = 0;                 // frames since open, for fail-after
   uint64_t overruns_ = 0;
   bool losing_ = false;  // input is being lost for want of a header
   bool started_ = false;
-  bool failed_ = false;
-  bool stopping_ = false;
-  std::string error_;
-  bool needAnchor_ = true;
-  uint64_t anchorMs_ = 0;
-  uint64_t clockFrames_ = 0;  // frames the clock has paid out since the anchor
-  std::thread thread_;        // last: starts once everything above is set
 };
 
 }  // namespace

@@ -3,45 +3,30 @@
 // or (`wav` with `fast`) all at once as soon as they are written.
 
 #include <platform/clock.h>
-#include <platform/wave_out_backend.h>
+#include <platform/wave_paced_device.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <algorithm>
 #include <limits>
-#include <mutex>
-#include <thread>
 
 namespace platform::wave_out_detail {
 
 namespace {
 
-constexpr auto kTick = std::chrono::milliseconds(5);
 // How often a paced `wav` device writes the sizes, so that a killed process leaves a file
 // that reads up to a few seconds before the end.
 constexpr uint64_t kSizeUpdateMs = 2000;
 
-class PacedWaveOut final : public WaveOut {
+class PacedWaveOut final : public PacedDevice<WaveOut> {
  public:
   PacedWaveOut(const tWAVEFORMATEX& format, bool fast, std::optional<uint64_t> failAfterMs,
                std::unique_ptr<PlayedBytesSink> sink)
-      : WaveOut(format), fast_(fast), sink_(std::move(sink)) {
-    if (failAfterMs) {
-      failAfterMs_ = *failAfterMs;
-      failAfterBytes_ = BytesForMs(format, *failAfterMs);
-    }
+      : PacedDevice(format, failAfterMs), fast_(fast), sink_(std::move(sink)) {
     lastSizeUpdateMs_ = monotonic_ms();
-    if (!fast_) thread_ = std::thread([this] { Run(); });
+    if (!fast_) StartThread();
   }
 
   ~PacedWaveOut() override {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-      FinishAllLocked(0);
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    StopThread();
     // Closing the sink writes the final sizes.
   }
 
@@ -63,7 +48,7 @@ class PacedWaveOut final : public WaveOut {
 
   int Pause() override {
     std::lock_guard lock(mutex_);
-    if (Running()) TickLocked();  // what was due up to now still plays
+    if (ClockRunsLocked()) TickLocked();  // what was due up to now still plays
     paused_ = true;
     return kWaveOk;
   }
@@ -84,25 +69,11 @@ class PacedWaveOut final : public WaveOut {
   int Reset() override {
     std::lock_guard lock(mutex_);
     FinishAllLocked(0);
-    position_ = 0;
+    position_.store(0, std::memory_order_release);
     starved_ = false;
     hadData_ = false;
     needAnchor_ = true;
     return kWaveOk;
-  }
-
-  int PositionBytes(uint64_t* bytes) override {
-    if (!bytes) return kWaveError;
-    std::lock_guard lock(mutex_);
-    if (Running()) TickLocked();
-    *bytes = position_;
-    return kWaveOk;
-  }
-
-  int Poll() override {
-    std::lock_guard lock(mutex_);
-    CheckFailAfterLocked();
-    return failed_ ? kWaveError : kWaveOk;
   }
 
   uint64_t Underruns() override {
@@ -110,52 +81,19 @@ class PacedWaveOut final : public WaveOut {
     return underruns_;
   }
 
-  std::string ErrorText() override {
-    std::lock_guard lock(mutex_);
-    return error_;
-  }
-
  private:
-  bool Running() const { return !fast_ && !paused_ && !failed_ && !stopping_ && !queue_.empty(); }
-
-  void Run() {
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-      if (!Running()) {
-        // Nothing to play: the clock stops, and starts afresh with the next header, so that
-        // the time spent waiting is not owed as a burst later.
-        needAnchor_ = true;
-        wake_.wait(lock);
-        continue;
-      }
-      if (needAnchor_) TickLocked();  // the clock starts now
-      wake_.wait_for(lock, kTick);
-      if (Running()) TickLocked();
-    }
+  bool ClockRunsLocked() const override {
+    return !fast_ && !paused_ && !failed_ && !stopping_ && !queue_.empty();
   }
 
-  // Plays the bytes the clock owes since the last call.
-  void TickLocked() {
-    const uint64_t now = monotonic_ms();
-    if (needAnchor_) {
-      anchorMs_ = now;
-      clockFrames_ = 0;
-      needAnchor_ = false;
-      return;
-    }
-    const uint64_t frames = (now - anchorMs_) * Format().nSamplesPerSec / 1000;
-    const uint64_t due = frames - clockFrames_;
-    clockFrames_ = frames;
-    if (due) PlayLocked(due * Format().nBlockAlign);
-  }
+  void StepLocked(uint64_t frames) override { PlayLocked(frames * Format().nBlockAlign); }
 
   // Takes up to `bytes` from the queue, in order, marking each header done once all of it
   // has been taken.
   void PlayLocked(uint64_t bytes) {
     while (!queue_.empty() && !failed_) {
       WaveHeader* header = queue_.front();
-      uint64_t n = std::min<uint64_t>(header->length - offset_, bytes);
-      if (failAfterBytes_) n = std::min(n, *failAfterBytes_ - std::min(*failAfterBytes_, played_));
+      const uint64_t n = std::min({uint64_t{header->length - offset_}, bytes, RoomLocked()});
       if (n && sink_) {
         std::string why;
         if (!sink_->Append(header->data + offset_, n, &why)) {
@@ -164,8 +102,8 @@ class PacedWaveOut final : public WaveOut {
         }
       }
       offset_ += static_cast<uint32_t>(n);
-      position_ += n;
-      played_ += n;
+      position_.store(position_.load(std::memory_order_relaxed) + n, std::memory_order_release);
+      CountLocked(n);
       bytes -= n;
       if (n) hadData_ = true;
       if (offset_ == header->length) {
@@ -188,48 +126,13 @@ class PacedWaveOut final : public WaveOut {
     }
   }
 
-  void CheckFailAfterLocked() {
-    if (!failed_ && failAfterBytes_ && played_ >= *failAfterBytes_) {
-      FailLocked(FailAfterText(failAfterMs_));
-    }
-  }
-
-  void FailLocked(const std::string& why) {
-    failed_ = true;
-    error_ = why;
-    FinishAllLocked(kWaveHeaderFailed);
-    wake_.notify_all();
-  }
-
-  void FinishAllLocked(uint32_t extra) {
-    for (WaveHeader* header : queue_) FinishHeader(header, extra);
-    queue_.clear();
-    offset_ = 0;
-  }
-
   const bool fast_;
   std::unique_ptr<PlayedBytesSink> sink_;
-  uint64_t failAfterMs_ = 0;
-  std::optional<uint64_t> failAfterBytes_;
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<WaveHeader*> queue_;
-  uint32_t offset_ = 0;     // bytes of the front header already played
-  uint64_t position_ = 0;   // since open or reset
-  uint64_t played_ = 0;     // since open, for fail-after
   uint64_t underruns_ = 0;
   bool starved_ = false;
   bool hadData_ = false;
   bool paused_ = false;
-  bool failed_ = false;
-  bool stopping_ = false;
-  std::string error_;
-  bool needAnchor_ = true;
-  uint64_t anchorMs_ = 0;
-  uint64_t clockFrames_ = 0;  // frames the clock has paid out since the anchor
   uint64_t lastSizeUpdateMs_ = 0;
-  std::thread thread_;  // last: starts once everything above is set
 };
 
 }  // namespace
