@@ -1,38 +1,10 @@
-#include <platform/byte_order.h>
-#include <platform/clock.h>
 #include <platform/wave_in.h>
-
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <vector>
+#include <platform/tests/wave_test_support.h>
 
 using namespace platform;
-namespace fs = std::filesystem;
+using namespace wave_test;
 
 namespace {
-
-constexpr tWAVEFORMATEX kCd = PcmFormat(44100, 2, 16);
-
-struct ScopedAudio {
-  explicit ScopedAudio(const std::string& value) { setenv("QUARL_AUDIO", value.c_str(), 1); }
-  ~ScopedAudio() { unsetenv("QUARL_AUDIO"); }
-};
-
-struct TempDir {
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "wave_in_XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string operator/(const char* name) const { return (fs::path(path) / name).string(); }
-  std::string path;
-};
 
 // A header over its own bytes, filled with 0x5A so that what the device did not write shows.
 struct Buffer {
@@ -47,54 +19,7 @@ struct Buffer {
 };
 
 std::unique_ptr<WaveIn> OpenOk(const tWAVEFORMATEX& format = kCd) {
-  int result = -1;
-  std::string why;
-  auto device = WaveIn::Open(kWaveDefaultDevice, format, &result, &why);
-  EXPECT_EQ(result, kWaveOk) << why;
-  return device;
-}
-
-template <typename Done>
-bool WaitFor(Done done, uint64_t timeoutMs = 3000) {
-  const uint64_t end = monotonic_ms() + timeoutMs;
-  while (!done() && monotonic_ms() < end) sleep_ms(1);
-  return done();
-}
-
-uint64_t Position(WaveIn& device) {
-  uint64_t bytes = ~0ull;
-  EXPECT_EQ(device.PositionBytes(&bytes), kWaveOk);
-  return bytes;
-}
-
-void Chunk(std::string* file, const char* id, const std::string& body, uint32_t size) {
-  unsigned char head[8];
-  memcpy(head, id, 4);
-  PutLe32(head + 4, size);
-  file->append(reinterpret_cast<const char*>(head), 8);
-  file->append(body);
-  if (body.size() % 2) file->push_back('\0');
-}
-
-// A 16-bit stereo wave file of `samples`; `streamed` puts "fmt " first and gives "data" the
-// unknown size, else "data" comes first, behind an odd-sized chunk, with its true size.
-void WriteWave(const std::string& path, const std::vector<int16_t>& samples, uint32_t rate,
-               bool streamed) {
-  const tWAVEFORMATEX f = PcmFormat(rate, 2, 16);
-  std::string fmt(reinterpret_cast<const char*>(&f), 16);
-  std::string data(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
-  std::string body = "WAVE";
-  if (streamed) {
-    Chunk(&body, "fmt ", fmt, 16);
-    Chunk(&body, "data", data, 0xFFFFFFFF);
-  } else {
-    Chunk(&body, "junk", "odd", 3);
-    Chunk(&body, "data", data, static_cast<uint32_t>(data.size()));
-    Chunk(&body, "fmt ", fmt, 16);
-  }
-  std::string file;
-  Chunk(&file, "RIFF", body, static_cast<uint32_t>(body.size()));
-  std::ofstream(path, std::ios::binary) << file;
+  return wave_test::OpenOk<WaveIn>(format);
 }
 
 std::vector<int16_t> Noise(size_t count) {
@@ -293,18 +218,7 @@ TEST(WaveInPortAudio, RecordsThroughAlsaFromAFile) {
                            "infile \""
                         << rawPath << "\"; format \"raw\" }\npcm.nullio { type null }\n"
                                       "ctl.!default { type hw; card 0 }\n";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
-      setenv("WAVE_IN_TEST_RAW", rawPath.c_str(), 1);
-      unsetenv("QUARL_AUDIO");
-      execl("/proc/self/exe", "wave_in_child", "--gtest_filter=WaveInPortAudio.*", nullptr);
-      _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    RunInAlsaChild(conf, "WAVE_IN_TEST_RAW", rawPath, "WaveInPortAudio.*");
     return;
   }
 

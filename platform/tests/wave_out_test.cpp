@@ -1,43 +1,18 @@
-#include <platform/byte_order.h>
-#include <platform/clock.h>
 #include <platform/wave_out.h>
+#include <platform/tests/wave_test_support.h>
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
-#include <vector>
 
 using namespace platform;
+using namespace wave_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr tWAVEFORMATEX kCd = PcmFormat(44100, 2, 16);
-
-struct ScopedAudio {
-  explicit ScopedAudio(const std::string& value) { setenv("QUARL_AUDIO", value.c_str(), 1); }
-  ~ScopedAudio() { unsetenv("QUARL_AUDIO"); }
-};
-
-struct TempDir {
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "wave_out_XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string operator/(const char* name) const { return (fs::path(path) / name).string(); }
-  std::string path;
-};
 
 // A buffer whose bytes count up from `first`, so that order and loss show in what is played.
 struct Buffer {
@@ -53,28 +28,11 @@ struct Buffer {
 };
 
 std::unique_ptr<WaveOut> OpenOk(const tWAVEFORMATEX& format = kCd) {
-  int result = -1;
-  std::string why;
-  auto device = WaveOut::Open(kWaveDefaultDevice, format, &result, &why);
-  EXPECT_EQ(result, kWaveOk) << why;
-  return device;
+  return wave_test::OpenOk<WaveOut>(format);
 }
 
 bool WaitDone(const Buffer& b, uint64_t timeoutMs) {
-  const uint64_t end = monotonic_ms() + timeoutMs;
-  while (!b.done() && monotonic_ms() < end) sleep_ms(1);
-  return b.done();
-}
-
-uint64_t Position(WaveOut& device) {
-  uint64_t bytes = ~0ull;
-  EXPECT_EQ(device.PositionBytes(&bytes), kWaveOk);
-  return bytes;
-}
-
-std::vector<unsigned char> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return WaitFor([&] { return b.done(); }, timeoutMs);
 }
 
 }  // namespace
@@ -330,18 +288,7 @@ TEST(WaveOutPortAudio, PlaysThroughAlsaIntoAFile) {
     std::ofstream(conf) << "pcm.!default { type file; slave.pcm \"nullout\"; file \"" << rawPath
                         << "\"; format \"raw\" }\npcm.nullout { type null }\n"
                            "ctl.!default { type hw; card 0 }\n";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
-      setenv("WAVE_OUT_TEST_RAW", rawPath.c_str(), 1);
-      unsetenv("QUARL_AUDIO");
-      execl("/proc/self/exe", "wave_out_child", "--gtest_filter=WaveOutPortAudio.*", nullptr);
-      _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    RunInAlsaChild(conf, "WAVE_OUT_TEST_RAW", rawPath, "WaveOutPortAudio.*");
     return;
   }
 
