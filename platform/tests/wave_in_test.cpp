@@ -7,15 +7,8 @@ using namespace wave_test;
 namespace {
 
 // A header over its own bytes, filled with 0x5A so that what the device did not write shows.
-struct Buffer {
-  explicit Buffer(size_t size) : bytes(size, 0x5A) {
-    header.data = bytes.data();
-    header.length = static_cast<uint32_t>(size);
-  }
-  uint32_t flags() const { return header.flags.load(std::memory_order_acquire); }
-  bool done() const { return flags() & kWaveHeaderDone; }
-  std::vector<unsigned char> bytes;
-  WaveHeader header;
+struct Buffer : HeaderBuffer {
+  explicit Buffer(size_t size) : HeaderBuffer(size, 0x5A) {}
 };
 
 std::unique_ptr<WaveIn> OpenOk(const tWAVEFORMATEX& format = kCd) {

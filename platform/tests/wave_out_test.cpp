@@ -15,16 +15,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // A buffer whose bytes count up from `first`, so that order and loss show in what is played.
-struct Buffer {
-  Buffer(size_t size, unsigned char first) : bytes(size) {
+struct Buffer : HeaderBuffer {
+  Buffer(size_t size, unsigned char first) : HeaderBuffer(size) {
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(first + i * 7);
-    header.data = bytes.data();
-    header.length = static_cast<uint32_t>(size);
   }
-  uint32_t flags() const { return header.flags.load(std::memory_order_acquire); }
-  bool done() const { return flags() & kWaveHeaderDone; }
-  std::vector<unsigned char> bytes;
-  WaveHeader header;
 };
 
 std::unique_ptr<WaveOut> OpenOk(const tWAVEFORMATEX& format = kCd) {

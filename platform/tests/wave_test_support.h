@@ -5,6 +5,7 @@
 #include <platform/byte_order.h>
 #include <platform/clock.h>
 #include <platform/wave_format.h>
+#include <platform/wave_out.h>
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -41,6 +42,18 @@ struct TempDir {
     return (std::filesystem::path(path) / name).string();
   }
   std::string path;
+};
+
+// A header over its own bytes, `size` of them, each `fill`.
+struct HeaderBuffer {
+  explicit HeaderBuffer(size_t size, unsigned char fill = 0) : bytes(size, fill) {
+    header.data = bytes.data();
+    header.length = static_cast<uint32_t>(size);
+  }
+  uint32_t flags() const { return header.flags.load(std::memory_order_acquire); }
+  bool done() const { return flags() & platform::kWaveHeaderDone; }
+  std::vector<unsigned char> bytes;
+  platform::WaveHeader header;
 };
 
 // Opens the default device of `Device` (WaveOut or WaveIn), expecting success.
