@@ -2,6 +2,7 @@
 
 #include "pcm_test_support.h"
 
+#include <platform/clock.h>
 #include <platform/wave_format.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/pcm_sound.h>
@@ -12,9 +13,20 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace mixer_test {
+
+// Polls `done` every millisecond; false once `timeoutMs` have passed without it.
+inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
+  const uint64_t end = platform::monotonic_ms() + static_cast<uint64_t>(timeoutMs);
+  while (!done()) {
+    if (platform::monotonic_ms() > end) return false;
+    platform::sleep_ms(1);
+  }
+  return true;
+}
 
 inline tWAVEFORMATEX Pcm(uint32_t rate, uint16_t channels, uint16_t bits) {
   return PcmFormat(rate, channels, bits);

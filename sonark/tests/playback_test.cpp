@@ -30,15 +30,6 @@ _tInitMixer Record(int32_t bufferBytes = 16384, int32_t count = 8) {
   return _tInitMixer{kDefaultWaveDevice, count, bufferBytes, Pcm(44100, 2, 16)};
 }
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
-  const uint64_t end = platform::monotonic_ms() + static_cast<uint64_t>(timeoutMs);
-  while (!done()) {
-    if (platform::monotonic_ms() > end) return false;
-    platform::sleep_ms(1);
-  }
-  return true;
-}
-
 // The samples of a wave file's data chunk, to the end of the file.
 std::vector<int16_t> WaveSamples(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

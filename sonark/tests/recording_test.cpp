@@ -32,15 +32,6 @@ using namespace mixer_test;
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
-  const uint64_t end = platform::monotonic_ms() + static_cast<uint64_t>(timeoutMs);
-  while (!done()) {
-    if (platform::monotonic_ms() > end) return false;
-    platform::sleep_ms(1);
-  }
-  return true;
-}
-
 // A mixer that keeps what its meter reports.
 class MeterMixer : public CPCMMixer {
  public:
@@ -131,11 +122,7 @@ class RecordingTest : public ::testing::Test {
     root_ = new FixedGroup();
   }
   void TearDown() override {
-    if (sound_ != nullptr) {
-      CAudioAtom* sound = sound_;
-      DeleteAtom(&sound);
-    }
-    mixer_.reset();
+    Finish();
     CAudioAtom* root = root_;
     DeleteAtom(&root);
     SetTempSndPath(nullptr);
@@ -165,6 +152,16 @@ class RecordingTest : public ::testing::Test {
     }
     sound_ = new CPCMSound();
     return sound_->Record(0, &format, path.c_str(), 1, 10);
+  }
+
+  // Lets go of the recorded sound and the mixer, for the next recording.
+  void Finish() {
+    if (sound_ != nullptr) {
+      CAudioAtom* sound = sound_;
+      sound_ = nullptr;
+      DeleteAtom(&sound);
+    }
+    mixer_.reset();
   }
 
   // Records until `bytes` have come in, then stops.
@@ -245,10 +242,7 @@ TEST_F(RecordingTest, RecordsTheInputExactlyWithPeaksAndLevels) {
       EXPECT_EQ(level.right, right / 32767.0) << level.position;
       from = level.position;
     }
-    CAudioAtom* sound = sound_;
-    sound_ = nullptr;
-    DeleteAtom(&sound);
-    mixer_.reset();
+    Finish();
   }
 }
 
@@ -315,10 +309,7 @@ TEST_F(RecordingTest, WriteFailureEndsTheRecordingWithAValidFile) {
       EXPECT_TRUE(std::equal(file.begin() + kHeader, file.begin() + kHeader + dataSize, input.begin()));
       EXPECT_EQ(sound_->Length(0), static_cast<long>(dataSize / 4 * 1000 / 44100));
     }
-    CAudioAtom* sound = sound_;
-    sound_ = nullptr;
-    DeleteAtom(&sound);
-    mixer_.reset();
+    Finish();
   }
 }
 
