@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -28,13 +29,23 @@ int PlayOnCurrentMixer(CAudioAtom* atom, long offset) {
 }
 
 int RecordOnCurrentMixer(CPCMSound* sound, tWAVEFORMATEX* format) {
-  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
-  CPCMMixer* mixer = GetCurrentMixer();
-  if (mixer == nullptr) {
-    platform::set_last_error(sonark::kErrNoCurrentMixer);
-    return 0;
+  std::vector<CAudioAtom*> replaced;
+  int result = 0;
+  {
+    std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+    CPCMMixer* mixer = GetCurrentMixer();
+    if (mixer == nullptr) {
+      platform::set_last_error(sonark::kErrNoCurrentMixer);
+      return 0;
+    }
+    result = mixer->Record(sound, format);
+    replaced = mixer->TakeReplacedRecordingSounds();
   }
-  return mixer->Record(sound, format);
+  // Released without the engine lock, which comes after a sound's own lock.
+  const uint32_t error = platform::last_error();
+  for (CAudioAtom* atom : replaced) DeleteAtom(&atom);
+  platform::set_last_error(error);
+  return result;
 }
 
 void StopInputOnCurrentMixer(CPCMSound* sound) {

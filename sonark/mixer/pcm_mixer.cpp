@@ -17,6 +17,8 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 struct CPCMMixer::MixEntry {
   CPCMSound* sound;
@@ -56,32 +58,35 @@ CPCMMixer::CPCMMixer(const _tInitMixer* playback) {
 }
 
 CPCMMixer::~CPCMMixer() {
-  EngineGuard guard(EngineMutex());
-  EndRecording();
-  if (recording_sound_ != nullptr) {
-    CAudioAtom* recorded = recording_sound_;
-    recording_sound_ = nullptr;
-    DeleteAtom(&recorded);
+  std::vector<CAudioAtom*> recorded;
+  {
+    EngineGuard guard(EngineMutex());
+    EndRecording();
+    recorded = std::exchange(replaced_recordings_, {});
+    if (recording_sound_ != nullptr) recorded.push_back(std::exchange(recording_sound_, nullptr));
+    Stop();
+    CleanUpPlayingSounds(1);
+    // Atoms that were started but never reached a block (a group still waiting for its first
+    // notice, say) are released here.
+    while (held_.Count() > 0) {
+      auto* atom = static_cast<CAudioAtom*>(held_.Index(0));
+      StopAtom(atom, 1);
+      if (held_.Count() > 0 && held_.Index(0) == atom) ReleaseHeld(atom);
+    }
+    while (entries_.Count() > 0) {
+      auto* entry = static_cast<MixEntry*>(entries_.Index(0));
+      entries_.RemoveByIndex(0);
+      delete entry;
+    }
+    pending_.RemoveAll();
+    ReleaseSinkSounds();
+    CloseDevice();
+    open_count_ = 0;
+    StopBeingCurrent();
   }
-  Stop();
-  CleanUpPlayingSounds(1);
-  // Atoms that were started but never reached a block (a group still waiting for its first
-  // notice, say) are released here.
-  while (held_.Count() > 0) {
-    auto* atom = static_cast<CAudioAtom*>(held_.Index(0));
-    StopAtom(atom, 1);
-    if (held_.Count() > 0 && held_.Index(0) == atom) ReleaseHeld(atom);
-  }
-  while (entries_.Count() > 0) {
-    auto* entry = static_cast<MixEntry*>(entries_.Index(0));
-    entries_.RemoveByIndex(0);
-    delete entry;
-  }
-  pending_.RemoveAll();
-  ReleaseSinkSounds();
-  CloseDevice();
-  open_count_ = 0;
-  StopBeingCurrent();
+  // A recording sound's lock comes before the engine lock: its release (which may destroy it,
+  // taking that lock) waits until the engine lock is let go.
+  for (CAudioAtom* atom : recorded) DeleteAtom(&atom);
 }
 
 void CPCMMixer::StopBeingCurrent() {

@@ -162,6 +162,10 @@ class SONARK_API CPCMMixer {
   // Level metering while recording, on every pass of ContinueRecording: meters the input that
   // arrived and calls UpdatePeak once another 80 ms of it has come.
   void CheckLatestRecordings();
+  // The earlier recording sounds that Record replaced, with the reference the mixer held on
+  // each, for the caller to release once it has let go of the engine lock: a recording sound's
+  // lock is taken before the engine lock, so it must not be released under it.
+  std::vector<CAudioAtom*> TakeReplacedRecordingSounds();
   // The engine lock.
   void Lock();
   void Unlock();
@@ -286,6 +290,7 @@ class SONARK_API CPCMMixer {
   // Why the recording or the test failed, for GetRecordError; also the last error.
   void RecordFailed(uint32_t code, const std::string& why);
   CPCMSound* recording_sound_ = nullptr;
+  std::vector<CAudioAtom*> replaced_recordings_;
   _tInitMixer record_requested_{};
   _tInitMixer record_in_use_{};
   std::unique_ptr<platform::WaveIn> input_;

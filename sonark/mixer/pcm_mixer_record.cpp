@@ -16,6 +16,8 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 // Recording: the mixer owns the input device and a ring of input buffers. The mixing thread
 // meters what arrives, hands every buffer the device has filled to the recording sound, and
@@ -66,11 +68,15 @@ int CPCMMixer::Record(CPCMSound* sound, tWAVEFORMATEX* format) {
   }
   if (recording_sound_ != sound) {
     sound->AddReference();
-    CAudioAtom* old = recording_sound_;
+    if (recording_sound_ != nullptr) replaced_recordings_.push_back(recording_sound_);
     recording_sound_ = sound;
-    if (old != nullptr) DeleteAtom(&old);
   }
   return 1;
+}
+
+std::vector<CAudioAtom*> CPCMMixer::TakeReplacedRecordingSounds() {
+  EngineGuard guard(EngineMutex());
+  return std::exchange(replaced_recordings_, {});
 }
 
 CPCMSound* CPCMMixer::GetRecordingSound() {

@@ -152,7 +152,8 @@ class SONARK_API CPCMSound : public CAudioAtom {
   // peaks of `msPerPeak` on the way when `withPeaks` is set. 0 with the reason in the last
   // error (and the mixer's GetRecordError) when the input cannot start. Any other type stops:
   // the last input is written, the file completed, and the sound becomes an ordinary
-  // streaming sound of it (with its peaks). Takes the sound's lock, then the engine lock.
+  // streaming sound of it (with its peaks). Takes the engine lock and the sound's lock, never
+  // the one while holding the other; not to be called under either.
   virtual int Record(int type, const tWAVEFORMATEX* format, const char* path, int withPeaks,
                      long msPerPeak);
   // 1 from the start of a recording until its stop, also once the mixer's input ended on its

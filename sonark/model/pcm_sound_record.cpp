@@ -70,11 +70,13 @@ CRefObj* CreateRecordingFile(const std::string& path) {
 
 int CPCMSound::Record(int type, const tWAVEFORMATEX* format, const char* path, int withPeaks,
                       long msPerPeak) {
+  // The sound's lock is never held while the mixer is called: the mixer takes the engine lock,
+  // which comes before any atom's lock.
   if (type != 0) {
-    AtomGuard guard(*this);
     if (record_state_ == nullptr) return sonark::Fail(sonark::kErrInvalidAtomArgument);
     // Ends the input, which hands the sound every block it has recorded.
     StopRecordingOnCurrentMixer(this);
+    AtomGuard guard(*this);
     return FinishRecording(true);
   }
 
@@ -86,7 +88,6 @@ int CPCMSound::Record(int type, const tWAVEFORMATEX* format, const char* path, i
   if (record_state_ != nullptr) Record(1, nullptr, nullptr, 0, 0);
   Unload();
 
-  AtomGuard guard(*this);
   auto state = std::unique_ptr<RecordState, RecordStateDeleter>(new (std::nothrow) RecordState());
   if (state == nullptr) return sonark::Fail(sonark::kErrOutOfMemory);
   RefPtr<> object;
@@ -115,12 +116,16 @@ int CPCMSound::Record(int type, const tWAVEFORMATEX* format, const char* path, i
                                           static_cast<unsigned long>(msPerPeak));
     state->msPerPeak = static_cast<unsigned long>(msPerPeak);
   }
-  if (!SetSourceFormat(&pcm)) return 0;
-  SetRefObj(object.get());
-  record_state_ = std::move(state);
+  {
+    AtomGuard guard(*this);
+    if (!SetSourceFormat(&pcm)) return 0;
+    SetRefObj(object.get());
+    record_state_ = std::move(state);
+  }
 
   if (!StartRecordingOnCurrentMixer(this, &pcm)) {
     const uint32_t code = platform::last_error();
+    AtomGuard guard(*this);
     // Nothing was recorded: the empty file this made goes again.
     const std::string made = record_state_->path;
     record_state_->riff.Close();
