@@ -178,6 +178,7 @@ void CPCMMixer::MeterUpTo(uint64_t position) {
 }
 
 void CPCMMixer::CheckLatestRecordings() {
+  EngineGuard guard(EngineMutex());
   if (input_ == nullptr || input_count_ == 0) return;
   const tWAVEFORMATEX& format = record_in_use_.format;
   uint64_t position = 0;
