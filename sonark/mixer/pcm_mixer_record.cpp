@@ -9,6 +9,7 @@
 #include <sonark/mixer/pcm_mixer.h>
 #include <sonark/model/audio_atom.h>
 #include <sonark/model/pcm_sound.h>
+#include <sonark/model/render_units.h>
 #include <sonark/render/buffer_format.h>
 #include <sonark/render/sample_convert.h>
 
@@ -36,9 +37,9 @@ void FillSilence(unsigned char* data, uint32_t size, const tWAVEFORMATEX& format
   std::memset(data, sonark::samples::SilenceByte(format.wBitsPerSample), size);
 }
 
+// Whole frames of the (already opened, so valid) format in `bytes`.
 uint32_t WholeFrames(uint64_t bytes, const tWAVEFORMATEX& format) {
-  const uint32_t align = std::max<uint32_t>(format.nBlockAlign, 1);
-  return static_cast<uint32_t>(bytes - bytes % align);
+  return static_cast<uint32_t>(sonark::render::WholeFrames(static_cast<long>(bytes), &format));
 }
 
 }  // namespace
