@@ -39,6 +39,19 @@ void PrintDevice(uint32_t device, const std::string& name, const tWAVEFORMATEX& 
          FormatText(format).c_str());
 }
 
+// One section of the list: the backend, then each device, or "none".
+template <class Info>
+void PrintSection(const char* direction, const std::string& backend, uint32_t count,
+                  int (*describe)(uint32_t, Info*)) {
+  printf("%s devices (backend: %s)\n", direction, TerminalText(backend).c_str());
+  for (uint32_t device = 0; device < count; ++device) {
+    Info info;
+    if (describe(device, &info) != platform::kWaveOk) continue;
+    PrintDevice(device, info.name, info.defaultFormat, info.isDefault);
+  }
+  if (count == 0) printf("  none\n");
+}
+
 }  // namespace
 
 int RunDevices(int argc, char** argv) {
@@ -54,22 +67,9 @@ int RunDevices(int argc, char** argv) {
     fprintf(stderr, "quarl-cli devices: %s\n", TerminalText(problem).c_str());
     return kExitFailure;
   }
-  printf("output devices (backend: %s)\n", TerminalText(platform::WaveOutBackendName()).c_str());
-  const uint32_t count = platform::WaveOutDeviceCount();
-  for (uint32_t device = 0; device < count; ++device) {
-    platform::WaveOutDeviceInfo info;
-    if (platform::WaveOutDeviceDescribe(device, &info) != platform::kWaveOk) continue;
-    PrintDevice(device, info.name, info.defaultFormat, info.isDefault);
-  }
-  if (count == 0) printf("  none\n");
-
-  printf("input devices (backend: %s)\n", TerminalText(platform::WaveInBackendName()).c_str());
-  const uint32_t inputs = platform::WaveInDeviceCount();
-  for (uint32_t device = 0; device < inputs; ++device) {
-    platform::WaveInDeviceInfo info;
-    if (platform::WaveInDeviceDescribe(device, &info) != platform::kWaveOk) continue;
-    PrintDevice(device, info.name, info.defaultFormat, info.isDefault);
-  }
-  if (inputs == 0) printf("  none\n");
+  PrintSection("output", platform::WaveOutBackendName(), platform::WaveOutDeviceCount(),
+               &platform::WaveOutDeviceDescribe);
+  PrintSection("input", platform::WaveInBackendName(), platform::WaveInDeviceCount(),
+               &platform::WaveInDeviceDescribe);
   return kExitOk;
 }
